@@ -1,0 +1,77 @@
+#include "core/filter_settings.h"
+
+#include <array>
+#include <cstring>
+
+namespace ocuvex {
+
+namespace {
+
+// Indexed by (mode - 200) + 8 * swap_lr.
+constexpr std::array<const char*, 2 * kModeCount> kDescriptions = {
+    ": NOP",
+    ": Deinterlace",
+    ": Centering",
+    ": Anaglyph",
+    ": SbS --> A/B",
+    ": A/B --> SbS",
+    ": Alignment",
+    ": Cropping",
+    ": NOP (swapped L/R)",
+    ": Deinterlace (swapped L/R)",
+    ": Centering (swapped L/R)",
+    ": Anaglyph (swapped L/R)",
+    ": SbS --> A/B (swapped L/R)",
+    ": A/B --> SbS (swapped L/R)",
+    ": Alignment (swapped L/R)",
+    ": Cropping (swapped L/R)",
+};
+
+}  // namespace
+
+FilterSettings default_settings() {
+    FilterSettings settings{};
+    set_defaults(settings);
+    return settings;
+}
+
+void set_defaults(FilterSettings& settings) {
+    settings.swap_lr = 0;
+    settings.mode = MODE_NOP;
+    settings.center_width = 0;
+    settings.align_horz = 0;
+    settings.align_vert = 0;
+    settings.crop_x = 0;
+    settings.crop_y = 0;
+    settings.crop_width = 10;
+    settings.crop_height = 10;
+    settings.fill_color = 0;
+}
+
+const char* description_text(const FilterSettings& settings) {
+    // Records can come from anywhere (a script, a fuzzer): stay inside the table.
+    if (!is_known_mode(settings.mode)) {
+        return "";
+    }
+    const auto index = static_cast<std::size_t>(settings.mode - kFirstMode) + (settings.swap_lr != 0 ? kModeCount : 0);
+    return kDescriptions[index];
+}
+
+void describe(const FilterSettings& settings, char* buffer) {
+    const char* text = description_text(settings);
+    std::memcpy(buffer, text, std::strlen(text) + 1);
+}
+
+bool is_well_formed(const FrameView& view) {
+    const std::int64_t pitch = view.pitch;
+    return view.w >= 0 && view.h >= 0 && (pitch < 0 ? -pitch : pitch) >= 4 * std::int64_t{view.w} &&
+           (view.data != nullptr || std::int64_t{view.w} * view.h == 0);
+}
+
+FrameView make_frame_view(void* data, std::int32_t w, std::int32_t h, std::int32_t pitch) {
+    // Wraps rather than overflows for sizes no real buffer has.
+    const auto modulo = static_cast<std::int32_t>(static_cast<std::uint32_t>(pitch) - 4U * static_cast<std::uint32_t>(w));
+    return FrameView{static_cast<std::uint8_t*>(data), w, h, pitch, modulo};
+}
+
+}  // namespace ocuvex

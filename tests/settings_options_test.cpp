@@ -1,0 +1,83 @@
+#include "tools/ocuvex/settings_options.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace ocuvex::cli {
+namespace {
+
+SettingsOptions parse(std::vector<std::string_view> args) {
+    SettingsOptions options;
+    ArgumentCursor cursor(args);
+    while (!cursor.done()) {
+        if (!take_settings_option(cursor, options)) {
+            throw UsageError("unknown option");
+        }
+    }
+    return options;
+}
+
+TEST(SettingsOptions, EveryOptionSetsItsField) {
+    const SettingsOptions o = parse({"--mode", "cropping", "--swap", "--center-width", "-4", "--fill-color", "0xff8000",
+                                     "--align-horz=3", "--align-vert", "+5", "--crop-x", "1", "--crop-y", "2",
+                                     "--crop-width", "-2147483648", "--crop-height", "2147483647"});
+    EXPECT_EQ(o.settings.mode, MODE_CROPPING);
+    EXPECT_EQ(o.settings.swap_lr, 1);
+    EXPECT_EQ(o.settings.center_width, -4);
+    EXPECT_EQ(o.settings.fill_color, 0xFF8000U);
+    EXPECT_EQ(o.settings.align_horz, 3);
+    EXPECT_EQ(o.settings.align_vert, 5);
+    EXPECT_EQ(o.settings.crop_x, 1);
+    EXPECT_EQ(o.settings.crop_y, 2);
+    EXPECT_EQ(o.settings.crop_width, INT32_MIN);
+    EXPECT_EQ(o.settings.crop_height, INT32_MAX);
+    EXPECT_FALSE(o.coefficients);
+}
+
+TEST(SettingsOptions, EveryModeNameRoundTrips) {
+    for (std::int32_t mode = kFirstMode; mode <= kLastMode; ++mode) {
+        EXPECT_EQ(parse_mode_name(mode_name(mode)), mode);
+    }
+    EXPECT_EQ(parse({}).settings.mode, MODE_NOP);
+}
+
+TEST(SettingsOptions, CoefficientsTakeExactlyEighteenNumbers) {
+    const SettingsOptions o =
+        parse({"--coefficients", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,1e-3"});
+    ASSERT_TRUE(o.coefficients);
+    EXPECT_EQ((*o.coefficients)[0], 1.0);
+    EXPECT_EQ((*o.coefficients)[17], 0.001);
+    const SettingsOptions special = parse({"--coefficients=nan,inf,-inf,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"});
+    EXPECT_TRUE(std::isnan((*special.coefficients)[0]));
+    EXPECT_TRUE(std::isinf((*special.coefficients)[1]));
+    for (const char* bad : {"1,2,3", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19",
+                            "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,x",
+                            ""}) {
+        EXPECT_THROW(parse({"--coefficients", bad}), UsageError) << bad;
+    }
+}
+
+TEST(SettingsOptions, MalformedOrOutOfRangeValuesAreRefused) {
+    const std::vector<std::vector<std::string_view>> bad = {
+        {"--crop-x", "2147483648"}, {"--crop-x", "-2147483649"}, {"--crop-x", "12px"},  {"--crop-x", ""},
+        {"--crop-x", "+-3"},        {"--crop-x", "0x10"},        {"--crop-x"},           {"--mode", "sideways"},
+        {"--fill-color", "123456789"}, {"--fill-color", "0x"},  {"--fill-color", "ggg"}, {"--swap=1"},
+        {"--crop-x", "99999999999999999999999"},
+    };
+    for (const auto& args : bad) {
+        EXPECT_THROW(parse(args), UsageError) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    }
+}
+
+TEST(SettingsOptions, FrameSizeNeedsWidthXHeight) {
+    EXPECT_EQ(parse_frame_size("3840x1080", "--size").w, 3840);
+    EXPECT_EQ(parse_frame_size("3840x1080", "--size").h, 1080);
+    for (const char* bad : {"3840", "x1080", "3840x", "-1x2", "1x2x3", "axb", "99999999999x1"}) {
+        EXPECT_THROW(parse_frame_size(bad, "--size"), UsageError) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace ocuvex::cli

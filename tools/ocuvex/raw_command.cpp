@@ -1,0 +1,161 @@
+// `ocuvex raw` and `ocuvex geometry`: frames of packed 32-bit pixels on
+// standard input converted to standard output, and the planned output size.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/frame_conversion.h"
+#include "core/output_geometry.h"
+#include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/settings_options.h"
+
+namespace ocuvex::cli {
+
+namespace {
+
+// Frames larger than this are refused rather than half-allocated.
+constexpr std::int64_t kMaxFrameBytes = std::int64_t{1} << 30;
+
+struct RawArguments {
+    FrameSize size;
+    SettingsOptions options;
+    bool help = false;
+};
+
+constexpr const char* kRawUsage =
+    "usage: ocuvex raw --size WxH [settings] < in > out\n"
+    "Converts frames of W x H pixels, 4 bytes each (B, G, R, X), top row first,\n"
+    "from standard input to standard output in the same layout.\n";
+
+constexpr const char* kGeometryUsage =
+    "usage: ocuvex geometry --size WxH [settings]\n"
+    "Prints the output width, height and pitch, and the settings after correction, as JSON.\n";
+
+RawArguments parse_arguments(std::span<const std::string_view> args, const char* command) {
+    RawArguments parsed;
+    bool have_size = false;
+    ArgumentCursor cursor(args);
+    while (!cursor.done()) {
+        const std::string_view name = cursor.option_name();
+        if (name == "--help" || name == "-h") {
+            cursor.take_flag(cursor.peek());
+            parsed.help = true;
+        } else if (name == "--size") {
+            parsed.size = parse_frame_size(cursor.take_value(), name);
+            have_size = true;
+        } else if (!take_settings_option(cursor, parsed.options)) {
+            throw UsageError(std::string(command) + ": unknown option '" + std::string(cursor.peek()) + "'");
+        }
+    }
+    if (!have_size && !parsed.help) {
+        throw UsageError(std::string(command) + ": --size WxH is required");
+    }
+    return parsed;
+}
+
+// Says which settings the geometry corrected, so a surprising output size is explained.
+void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size) {
+    if (std::memcmp(&before, &after, sizeof before) == 0) {
+        return;
+    }
+    std::fprintf(stderr,
+                 "ocuvex: note: settings corrected to fit %dx%d: center-width %d, align-horz %d, align-vert %d, "
+                 "crop-x %d, crop-y %d, crop-width %d, crop-height %d\n",
+                 size.w, size.h, after.center_width, after.align_horz, after.align_vert, after.crop_x, after.crop_y,
+                 after.crop_width, after.crop_height);
+}
+
+bool read_fully(std::FILE* in, std::uint8_t* data, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const std::size_t n = std::fread(data + got, 1, size - got, in);
+        if (n == 0) {
+            return false;
+        }
+        got += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+int run_raw(std::span<const std::string_view> args) {
+    const RawArguments parsed = parse_arguments(args, "raw");
+    if (parsed.help) {
+        std::fputs(kRawUsage, stdout);
+        std::fputs(settings_options_help(), stdout);
+        return 0;
+    }
+    const FrameSize size = parsed.size;
+    if (size.w == 0 || size.h == 0 || std::int64_t{size.w} * size.h * 4 > kMaxFrameBytes) {
+        throw UsageError("raw: --size must be at least 1x1 and at most 1 GiB a frame");
+    }
+    FilterSettings settings = parsed.options.settings;
+    if (parsed.options.coefficients) {
+        anaglyph_coefficients = *parsed.options.coefficients;
+    }
+    const OutputGeometry out = compute_output_geometry(settings, size.w, size.h);
+    report_corrections(parsed.options.settings, settings, size);
+
+    // Both frames are top-down buffers seen bottom-up through a negative
+    // pitch, as the host hands them over. The destination keeps the host's
+    // padded pitch; pixels no frame writes stay 0.
+    const std::int32_t in_row_bytes = 4 * size.w;
+    std::vector<std::uint8_t> in_buffer(static_cast<std::size_t>(in_row_bytes) * size.h);
+    std::vector<std::uint8_t> out_buffer(static_cast<std::size_t>(out.pitch) * out.h);
+    const FrameView src =
+        make_frame_view(in_buffer.data() + static_cast<std::size_t>(in_row_bytes) * (size.h - 1), size.w, size.h,
+                        -in_row_bytes);
+    const FrameView dst = make_frame_view(
+        out.h == 0 ? out_buffer.data() : out_buffer.data() + static_cast<std::size_t>(out.pitch) * (out.h - 1), out.w,
+        out.h, -out.pitch);
+    const auto out_row_bytes = static_cast<std::size_t>(out.w) * 4;
+
+    std::size_t got = 0;
+    while (read_fully(stdin, in_buffer.data(), in_buffer.size(), got)) {
+        convert_frame(settings, src, dst);
+        for (std::int32_t y = 0; y < out.h; ++y) {
+            if (std::fwrite(out_buffer.data() + static_cast<std::size_t>(y) * out.pitch, 1, out_row_bytes, stdout) !=
+                out_row_bytes) {
+                std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
+                return 1;
+            }
+        }
+    }
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    if (std::ferror(stdin)) {
+        std::fprintf(stderr, "ocuvex: raw: cannot read standard input: %s\n", std::strerror(errno));
+        return 1;
+    }
+    if (got != 0) {
+        std::fprintf(stderr, "ocuvex: raw: input ends with a partial frame: %zu of %zu bytes\n", got,
+                     in_buffer.size());
+        return 2;
+    }
+    return 0;
+}
+
+int run_geometry(std::span<const std::string_view> args) {
+    const RawArguments parsed = parse_arguments(args, "geometry");
+    if (parsed.help) {
+        std::fputs(kGeometryUsage, stdout);
+        std::fputs(settings_options_help(), stdout);
+        return 0;
+    }
+    FilterSettings s = parsed.options.settings;
+    const OutputGeometry out = compute_output_geometry(s, parsed.size.w, parsed.size.h);
+    report_corrections(parsed.options.settings, s, parsed.size);
+    std::printf(
+        "{\"width\":%d,\"height\":%d,\"pitch\":%d,\"settings\":{\"swap_lr\":%d,\"mode\":%d,\"center_width\":%d,"
+        "\"align_horz\":%d,\"align_vert\":%d,\"crop_x\":%d,\"crop_y\":%d,\"crop_width\":%d,\"crop_height\":%d,"
+        "\"fill_color\":%u}}\n",
+        out.w, out.h, out.pitch, s.swap_lr != 0 ? 1 : 0, s.mode, s.center_width, s.align_horz, s.align_vert, s.crop_x,
+        s.crop_y, s.crop_width, s.crop_height, s.fill_color);
+    return 0;
+}
+
+}  // namespace ocuvex::cli
