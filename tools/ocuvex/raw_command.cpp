@@ -45,7 +45,7 @@ RawArguments parse_arguments(std::span<const std::string_view> args, const char*
             parsed.size = parse_frame_size(cursor.take_value(), name);
             have_size = true;
         } else if (!take_settings_option(cursor, parsed.options)) {
-            throw UsageError(std::string(command) + ": unknown option '" + std::string(cursor.peek()) + "'");
+            throw UsageError(std::string(command) + ": unknown option '" + printable(cursor.peek()) + "'");
         }
     }
     if (!have_size && !parsed.help) {

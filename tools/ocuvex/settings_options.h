@@ -62,6 +62,11 @@ FrameSize parse_frame_size(std::string_view text, std::string_view option);
 std::optional<std::int32_t> parse_mode_name(std::string_view name);
 const char* mode_name(std::int32_t mode);
 
+// `text` with every control character written as \xNN, so that an error
+// message that quotes an argument stays on one line and cannot steer the
+// terminal.
+std::string printable(std::string_view text);
+
 // The help text of the settings options, one per line.
 const char* settings_options_help();
 
