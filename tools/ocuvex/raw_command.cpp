@@ -97,6 +97,10 @@ int run_raw(std::span<const std::string_view> args) {
     }
     const OutputGeometry out = compute_output_geometry(settings, size.w, size.h);
     report_corrections(parsed.options.settings, settings, size);
+    // Centering can widen a frame to half a billion pixels: refuse rather than allocate gigabytes.
+    if (std::int64_t{out.pitch} * out.h > kMaxFrameBytes) {
+        throw UsageError("raw: the output frame would be larger than 1 GiB");
+    }
 
     // Both frames are top-down buffers seen bottom-up through a negative
     // pitch, as the host hands them over. The destination keeps the host's
