@@ -44,8 +44,7 @@ using FilterInitProc = int(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const Filte
 using FilterDeinitProc = void(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff);
 using FilterRunProc = int(OCUVEX_HOST_CDECL*)(const FilterActivation* fa, const FilterFunctions* ff);
 using FilterParamProc = std::int32_t(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff);
-using FilterConfigProc = int(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff,
-                                                 WindowHandle parent);
+using FilterConfigProc = int(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff, WindowHandle parent);
 using FilterStringProc = void(OCUVEX_HOST_CDECL*)(const FilterActivation* fa, const FilterFunctions* ff, char* buf);
 using FilterStartProc = int(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff);
 using FilterEndProc = int(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff);
@@ -54,8 +53,7 @@ using FilterScriptStrProc = bool(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const
                                                      int buflen);
 using FilterStringProc2 = void(OCUVEX_HOST_CDECL*)(const FilterActivation* fa, const FilterFunctions* ff, char* buf,
                                                    int maxlen);
-using FilterSerialize = int(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff, char* buf,
-                                                int maxbuf);
+using FilterSerialize = int(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff, char* buf, int maxbuf);
 using FilterDeserialize = void(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff, const char* buf,
                                                    int maxbuf);
 using FilterCopy = void(OCUVEX_HOST_CDECL*)(FilterActivation* fa, const FilterFunctions* ff, void* dst_filter_data);
@@ -125,7 +123,7 @@ struct VBitmap {
     std::int32_t depth;
     std::int32_t w;
     std::int32_t h;
-    std::intptr_t pitch;  // bytes from one row to the next row up the picture
+    std::intptr_t pitch;   // bytes from one row to the next row up the picture
     std::intptr_t modulo;  // pitch - 4 * w
     std::intptr_t size;
     std::intptr_t offset;
@@ -207,8 +205,7 @@ using ScriptFunctionPtr = CScriptValue(OCUVEX_HOST_CDECL*)(IScriptInterpreter* i
                                                            int argc);
 using ScriptVoidFunctionPtr = void(OCUVEX_HOST_CDECL*)(IScriptInterpreter* isi, void* ctx, CScriptValue* argv,
                                                        int argc);
-using ScriptIntFunctionPtr = int(OCUVEX_HOST_CDECL*)(IScriptInterpreter* isi, void* ctx, CScriptValue* argv,
-                                                     int argc);
+using ScriptIntFunctionPtr = int(OCUVEX_HOST_CDECL*)(IScriptInterpreter* isi, void* ctx, CScriptValue* argv, int argc);
 
 // Moves a function pointer between slot types, as the host's tables do; going
 // through void (*)() keeps the compiler from warning about the cast.

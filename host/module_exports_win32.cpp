@@ -8,12 +8,12 @@ using ocuvex::host::FilterFunctions;
 using ocuvex::host::FilterModule;
 
 extern "C" __declspec(dllexport) int __cdecl VirtualdubFilterModuleInit2(FilterModule* fm, const FilterFunctions* ff,
-                                                                          int& vdfd_ver, int& vdfd_compat) {
+                                                                         int& vdfd_ver, int& vdfd_compat) {
     return ocuvex::host::module_init(fm, ff, vdfd_ver, vdfd_compat);
 }
 
 extern "C" __declspec(dllexport) void __cdecl VirtualdubFilterModuleDeinit(FilterModule* fm,
-                                                                            const FilterFunctions* ff) {
+                                                                           const FilterFunctions* ff) {
     ocuvex::host::module_deinit(fm, ff);
 }
 

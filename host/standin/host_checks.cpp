@@ -10,7 +10,7 @@ namespace {
 
 // A generator whose sequence is fixed by its seed on every platform.
 class SplitMix64 {
-public:
+  public:
     explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
     std::uint64_t next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
@@ -19,7 +19,7 @@ public:
         return z ^ (z >> 31);
     }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
@@ -72,17 +72,16 @@ void check_registration(const ModuleEntry& module, std::vector<std::string>& fai
     expect(failures, fd.inst_data_size == static_cast<int>(sizeof(FilterSettings)),
            format("inst_data_size is %d", fd.inst_data_size));
     expect(failures,
-           fd.initProc && fd.runProc && fd.paramProc && fd.configProc && fd.stringProc && fd.startProc &&
-               fd.endProc && fd.fssProc && !fd.deinitProc && !fd.stringProc2 && !fd.serializeProc &&
-               !fd.deserializeProc && !fd.copyProc && !fd.private_data,
+           fd.initProc && fd.runProc && fd.paramProc && fd.configProc && fd.stringProc && fd.startProc && fd.endProc &&
+               fd.fssProc && !fd.deinitProc && !fd.stringProc2 && !fd.serializeProc && !fd.deserializeProc &&
+               !fd.copyProc && !fd.private_data,
            "the description's callbacks are not the expected set");
     const host::CScriptObject* object = fd.script_obj;
-    const bool script_ok = object != nullptr && object->Lookup == nullptr && object->obj_list == nullptr &&
-                           object->func_list != nullptr && object->func_list[0].func_ptr != nullptr &&
-                           std::strcmp(object->func_list[0].name, "Config") == 0 &&
-                           std::strcmp(object->func_list[0].arg_list, "0ii") == 0 &&
-                           object->func_list[1].func_ptr == nullptr && object->func_list[1].name == nullptr &&
-                           object->func_list[1].arg_list == nullptr;
+    const bool script_ok =
+        object != nullptr && object->Lookup == nullptr && object->obj_list == nullptr && object->func_list != nullptr &&
+        object->func_list[0].func_ptr != nullptr && std::strcmp(object->func_list[0].name, "Config") == 0 &&
+        std::strcmp(object->func_list[0].arg_list, "0ii") == 0 && object->func_list[1].func_ptr == nullptr &&
+        object->func_list[1].name == nullptr && object->func_list[1].arg_list == nullptr;
     expect(failures, script_ok, "the script object is not one \"Config\"/\"0ii\" entry and an empty terminator");
 
     host.unload();
@@ -125,7 +124,8 @@ void check_instances(const ModuleEntry& module, std::vector<std::string>& failur
         expect(failures, replayed.replay("Config(5, 3)"), "\"Config(5, 3)\" found no script function");
         expect(failures, same_settings(replayed.settings(), defaults_with_swap(1)),
                "replaying \"Config(5, 3)\" did more than set swap_lr to 1");
-        expect(failures, replayed.script_statement() == "Config(1, 0)", "a swapped instance does not write \"Config(1, 0)\"");
+        expect(failures, replayed.script_statement() == "Config(1, 0)",
+               "a swapped instance does not write \"Config(1, 0)\"");
         expect(failures, replayed.describe() == ": NOP (swapped L/R)", "a swapped instance describes itself wrongly");
         expect(failures, replayed.replay("Config(0, 7)") && replayed.settings().swap_lr == 0,
                "replaying \"Config(0, 7)\" did not clear swap_lr");
@@ -137,7 +137,8 @@ void check_instances(const ModuleEntry& module, std::vector<std::string>& failur
         replayed.settings().swap_lr = 1;
         const std::string saved = replayed.script_statement();
         FilterInstance restored(host);
-        expect(failures, restored.replay(saved) && restored.settings().mode == MODE_NOP && restored.settings().swap_lr == 1,
+        expect(failures,
+               restored.replay(saved) && restored.settings().mode == MODE_NOP && restored.settings().swap_lr == 1,
                "a replayed anaglyph instance did not come back as \"NOP\" with its swap flag");
     }
     {
@@ -211,7 +212,9 @@ struct SourceSize {
     std::int32_t padding;  // pixels after each row
 };
 
-constexpr SourceSize kSources[] = {{97, 61, 3}, {64, 48, 2}};
+// Odd and even widths; 98 gives an anaglyph of odd width, so the row kernels'
+// scalar tail runs too.
+constexpr SourceSize kSources[] = {{97, 61, 3}, {98, 40, 1}, {64, 48, 2}};
 constexpr int kFramesPerRun = 2;
 constexpr std::uint32_t kGuardWord = 0xA5A5A5A5U;
 constexpr std::size_t kGuardWords = 16;
@@ -244,8 +247,8 @@ std::string conversion_report(const ModuleEntry& module, std::vector<std::string
                 const std::int32_t src_pitch_words = source.w + source.padding;
                 const std::int32_t flags = instance.plan(source.w, source.h, 4 * std::intptr_t{src_pitch_words});
                 const VFBitmap& dst = instance.dst();
-                const std::string name = format("mode %d swap %d source %dx%d", int{c.mode}, int{swap},
-                                                int{source.w}, int{source.h});
+                const std::string name =
+                    format("mode %d swap %d source %dx%d", int{c.mode}, int{swap}, int{source.w}, int{source.h});
                 expect(failures, flags == 1, name + ": paramProc did not ask for separate buffers");
                 expect(failures, dst.pitch % 8 == 0 && dst.pitch >= 4 * std::intptr_t{dst.w},
                        name + ": paramProc set an unusable pitch");

@@ -71,11 +71,12 @@ void check_version_block(const char* path, std::vector<std::string>& failures) {
         return;
     }
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-    if (fixed->dwFileVersionMS != 0x00010003 || fixed->dwFileVersionLS != 0 || fixed->dwProductVersionMS != 0x00010003 ||
-        fixed->dwProductVersionLS != 0) {
+    if (fixed->dwFileVersionMS != 0x00010003 || fixed->dwFileVersionLS != 0 ||
+        fixed->dwProductVersionMS != 0x00010003 || fixed->dwProductVersionLS != 0) {
         failures.push_back("the numeric versions are not 1.3.0.0");
     }
-    if (fixed->dwFileOS != VOS__WINDOWS32 || fixed->dwFileType != VFT_APP || (fixed->dwFileFlags & fixed->dwFileFlagsMask) != 0) {
+    if (fixed->dwFileOS != VOS__WINDOWS32 || fixed->dwFileType != VFT_APP ||
+        (fixed->dwFileFlags & fixed->dwFileFlagsMask) != 0) {
         failures.push_back("the fixed part is not Windows32 / application / no flags");
     }
     if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length) || length != 4 ||

@@ -33,7 +33,7 @@ inline constexpr int kHostCompatible = 4;
 // The editor's side of one loaded module. Only one may exist at a time: the
 // host services have no context argument.
 class StandinHost {
-public:
+  public:
     explicit StandinHost(ModuleEntry entry, bool refuse_registration = false);
     ~StandinHost();
     StandinHost(const StandinHost&) = delete;
@@ -56,7 +56,7 @@ public:
     FilterModule& module() { return module_; }
     const FilterFunctions& functions() const { return functions_; }
 
-private:
+  private:
     static FilterDefinition* add_filter(FilterModule* fm, FilterDefinition* fd, int fd_len);
     static void remove_filter(FilterDefinition* fd);
 
@@ -78,7 +78,7 @@ private:
 // One filter instance: the zeroed settings block, the activation record and
 // the two bitmaps, driven through the registered description's callbacks.
 class FilterInstance {
-public:
+  public:
     explicit FilterInstance(StandinHost& host);
     FilterInstance(const FilterInstance&) = delete;
     FilterInstance& operator=(const FilterInstance&) = delete;
@@ -107,7 +107,7 @@ public:
     // fssProc into the editor's 4096-byte buffer; empty when it declines.
     std::string script_statement();
 
-private:
+  private:
     StandinHost& host_;
     std::unique_ptr<std::uint64_t[]> data_;
     FilterActivation fa_{};
