@@ -212,7 +212,7 @@ struct SourceSize {
     std::int32_t padding;  // pixels after each row
 };
 
-// Odd and even widths; 98 gives an anaglyph of odd width, so the row kernels'
+// Odd and even widths; 98 gives an anaglyph of odd width, so the row kernel's
 // scalar tail runs too.
 constexpr SourceSize kSources[] = {{97, 61, 3}, {98, 40, 1}, {64, 48, 2}};
 constexpr int kFramesPerRun = 2;
