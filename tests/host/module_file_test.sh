@@ -84,6 +84,19 @@ for object in $objects; do
     [ -z "$x87" ] || fail "$(basename "$object") does x87 arithmetic: $x87"
 done
 
+# Every translation unit is compiled for SSE2 double math without contraction.
+required_flags=(-ffp-contract=off)
+if [ "$bits" = 32 ]; then
+    required_flags+=(-msse2 -mfpmath=sse)
+fi
+commands=$(grep '"command"' "$build_dir/compile_commands.json" || true)
+[ -n "$commands" ] || fail "no compile commands in $build_dir"
+for flag in "${required_flags[@]}"; do
+    if grep -v -q -e "$flag" <<<"$commands"; then
+        fail "a translation unit is compiled without $flag"
+    fi
+done
+
 if [ "$failures" -ne 0 ]; then
     echo "module_file_test: $failures check(s) failed for $dll" >&2
     exit 1
