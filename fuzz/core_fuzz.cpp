@@ -29,7 +29,7 @@ using namespace ocuvex;
 using Wide = std::int64_t;
 
 constexpr std::int32_t kMaxSource = 64;
-constexpr Wide kMaxFrameBytes = Wide{1} << 20;
+constexpr Wide kMaxFrameBytes = Wide{1} << 16;
 constexpr std::uint8_t kCanary = 0xA5;
 
 [[noreturn]] void finding(const char* what) {
