@@ -15,6 +15,7 @@ constexpr const char* kUsage =
     "usage: ocuvex COMMAND [options]\n"
     "\n"
     "Commands:\n"
+    "  convert   convert a video or still image file (mp4, mkv, mov, png, jpg, bmp, tif, ...)\n"
     "  raw       convert raw 32-bit frames from standard input to standard output\n"
     "  geometry  print the output size and corrected settings as JSON\n"
     "\n"
@@ -27,6 +28,7 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"convert", ocuvex::cli::run_convert},
     {"raw", ocuvex::cli::run_raw},
     {"geometry", ocuvex::cli::run_geometry},
 };
