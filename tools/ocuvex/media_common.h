@@ -35,6 +35,8 @@ std::string quoted(const std::string& path);
 void capture_library_log();
 std::string last_library_error();
 void clear_library_error();
+// How many errors decoders and demuxers have logged so far, and the latest.
+long input_error_count(std::string* last = nullptr);
 
 // The signal that asked the conversion to stop, or 0. Set by the handlers
 // install_stop_handlers() installs; a second signal ends the process at once.

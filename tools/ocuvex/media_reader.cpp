@@ -87,7 +87,7 @@ MediaReader::MediaReader(const std::string& path) : path_(path) {
     decoder_->pkt_timebase = stream->time_base;
     decoder_->thread_count = 0;
     // Damage must stop the conversion rather than turn into garbled frames.
-    decoder_->err_recognition = AV_EF_CRCCHECK | AV_EF_EXPLODE;
+    decoder_->err_recognition = AV_EF_CRCCHECK;
     status = avcodec_open2(decoder_, codec, nullptr);
     if (status < 0) {
         throw MediaError("cannot decode " + quoted(path) + ": " + av_error_text(status));
@@ -115,6 +115,8 @@ MediaReader::MediaReader(const std::string& path) : path_(path) {
                          std::to_string(height_) + ")");
     }
     buffer_.resize(static_cast<std::size_t>(size));
+    // Probing may stumble over the start of a stream; damage counts from here.
+    input_errors_seen_ = input_error_count();
 }
 
 MediaReader::~MediaReader() {
@@ -143,6 +145,14 @@ void MediaReader::fail_damaged(int code) const {
     throw MediaError(quoted(path_) + " is damaged after frame " + std::to_string(frames_read_) + ": " + detail);
 }
 
+void MediaReader::check_logged_damage() const {
+    std::string detail;
+    if (input_error_count(&detail) != input_errors_seen_) {
+        throw_if_stopped();
+        throw MediaError(quoted(path_) + " is damaged after frame " + std::to_string(frames_read_) + ": " + detail);
+    }
+}
+
 MediaReader::Event MediaReader::next() {
     av_packet_unref(packet_);
     av_frame_unref(frame_);
@@ -150,15 +160,18 @@ MediaReader::Event MediaReader::next() {
         throw_if_stopped();
         int status = avcodec_receive_frame(decoder_, frame_);
         if (status == 0) {
+            check_logged_damage();
             take_frame();
             return Event::VideoFrame;
         }
         if (status == AVERROR_EOF) {
+            check_logged_damage();
             return Event::End;
         }
         if (status != AVERROR(EAGAIN)) {
             fail_damaged(status);
         }
+        check_logged_damage();
         status = av_read_frame(format_, packet_);
         if (status == AVERROR_EOF) {
             if (format_->pb != nullptr && format_->pb->error < 0 && format_->pb->error != AVERROR_EOF) {

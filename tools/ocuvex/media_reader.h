@@ -56,6 +56,7 @@ public:
 
 private:
     [[noreturn]] void fail_damaged(int code) const;
+    void check_logged_damage() const;
     void take_frame();
 
     std::string path_;
@@ -77,6 +78,7 @@ private:
     std::int64_t pts_ = 0;
     std::int64_t next_pts_ = 0;
     std::int64_t frames_read_ = 0;
+    long input_errors_seen_ = 0;
 };
 
 }  // namespace ocuvex::cli

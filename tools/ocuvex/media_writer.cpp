@@ -94,11 +94,14 @@ void check_codec_choice(const OutputFormat& format, const VideoSettings& video) 
 }
 
 AVPixelFormat choose_pixel_format(const AVCodec* codec, std::int32_t w, std::int32_t h) {
+    if (codec->id == AV_CODEC_ID_MJPEG && supports(codec, AV_PIX_FMT_YUVJ444P)) {
+        return AV_PIX_FMT_YUVJ444P;  // full colour resolution, JPEG's own full range
+    }
     const bool even = w % 2 == 0 && h % 2 == 0;
     // 4:2:0 plays everywhere but needs even sides; 4:4:4 takes any size.
     const AVPixelFormat preferred[] = {
         AV_PIX_FMT_BGR0, AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR24, even ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P,
-        AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ444P,
+        AV_PIX_FMT_YUV444P,
     };
     for (const AVPixelFormat format : preferred) {
         if (supports(codec, format)) {
