@@ -37,17 +37,28 @@ constexpr const char* kConvertUsage =
 
 constexpr const char* kConvertExamples =
     "\n"
+    "H.264 is 4:2:0, or 4:4:4 when a side of the output is odd. Matroska outputs are tagged with their\n"
+    "stereo layout (side-by-side, above/below or anaglyph) so players recognise it.\n"
+    "\n"
     "Examples, one per mode:\n"
-    "  ocuvex convert --mode nop --swap sbs.mp4 swapped.mp4          exchange the two views\n"
-    "  ocuvex convert --mode deinterlace fields.mkv sbs.mkv          field-sequential to side-by-side\n"
-    "  ocuvex convert --mode centering --center-width 64 --fill-color 000000 sbs.mp4 centered.mp4\n"
-    "  ocuvex convert --mode anaglyph sbs.mp4 anaglyph.mp4            red-cyan (Dubois) anaglyph\n"
-    "  ocuvex convert --mode anaglyph --frame 24 sbs.mp4 frame.png    one frame of it as a picture\n"
-    "  ocuvex convert --mode sbs-to-ab sbs.mkv ab.mkv                 side-by-side to above/below\n"
-    "  ocuvex convert --mode ab-to-sbs ab.png sbs.png                 above/below to side-by-side\n"
-    "  ocuvex convert --mode alignment --align-horz 6 --align-vert -2 sbs.mp4 aligned.mp4\n"
-    "  ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 sbs.mp4 crop.mp4\n"
-    "  ocuvex convert --mode anaglyph --codec ffv1 sbs.mkv lossless.mkv\n";
+    "  nop: exchange the two views of a side-by-side video\n"
+    "    ocuvex convert --swap sbs.mp4 swapped.mp4\n"
+    "  deinterlace: field-sequential (views on alternate lines) to side-by-side\n"
+    "    ocuvex convert --mode deinterlace fields.mkv sbs.mkv\n"
+    "  centering: 64 black pixels more per frame, a quarter beside each view's outer and inner edges\n"
+    "    ocuvex convert --mode centering --center-width 64 --fill-color 000000 sbs.mp4 centered.mp4\n"
+    "  anaglyph: red-cyan (Dubois), as a video and frame 24 as a picture\n"
+    "    ocuvex convert --mode anaglyph sbs.mp4 anaglyph.mp4\n"
+    "    ocuvex convert --mode anaglyph --frame 24 sbs.mp4 anaglyph.png\n"
+    "  sbs-to-ab: side-by-side to above/below, lossless\n"
+    "    ocuvex convert --mode sbs-to-ab --codec ffv1 sbs.mkv ab.mkv\n"
+    "  ab-to-sbs: above/below to side-by-side, a still picture\n"
+    "    ocuvex convert --mode ab-to-sbs ab.png sbs.png\n"
+    "  alignment: offset the views by 6 pixels horizontally and -2 lines vertically\n"
+    "    ocuvex convert --mode alignment --align-horz 6 --align-vert -2 sbs.mp4 aligned.mp4\n"
+    "  cropping: a 560x320 window of each view, from x 40, y 20\n"
+    "    ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 \\\n"
+    "        sbs.mp4 cropped.mp4\n";
 
 struct ConvertArguments {
     SettingsOptions options;
@@ -145,7 +156,7 @@ std::string clock_text(double seconds) {
 
 // One line on a terminal's standard error, redrawn in place a few times a second.
 class Progress {
-public:
+  public:
     Progress(bool enabled, std::int64_t total) : enabled_(enabled), total_(total) {}
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -183,7 +194,7 @@ public:
         closed_ = last;
     }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     bool enabled_;
     std::int64_t total_;
@@ -218,9 +229,9 @@ void convert(const ConvertArguments& arguments) {
         report_corrections(arguments.options.settings, settings, FrameSize{reader.width(), reader.height()});
     }
     if (geometry.w <= 0 || geometry.h <= 0) {
-        throw UsageError(quoted(arguments.input) + ": mode " + mode_name(settings.mode) + " with these settings gives " +
-                         std::to_string(geometry.w) + "x" + std::to_string(geometry.h) + " frames from " +
-                         std::to_string(reader.width()) + "x" + std::to_string(reader.height()) +
+        throw UsageError(quoted(arguments.input) + ": mode " + mode_name(settings.mode) +
+                         " with these settings gives " + std::to_string(geometry.w) + "x" + std::to_string(geometry.h) +
+                         " frames from " + std::to_string(reader.width()) + "x" + std::to_string(reader.height()) +
                          "; nothing to write");
     }
     const bool still_out = format->is_still();
@@ -238,16 +249,16 @@ void convert(const ConvertArguments& arguments) {
     video.h = geometry.h;
     video.time_base = stream->time_base;
     video.frame_rate = reader.frame_rate();
-    video.sample_aspect_ratio = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
-                                                                     : stream->codecpar->sample_aspect_ratio;
+    video.sample_aspect_ratio =
+        stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio : stream->codecpar->sample_aspect_ratio;
     video.stereo_mode = stereo_mode_of(settings);
     MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
 
     // Both frames are top-down buffers seen bottom-up through a negative
     // pitch, as the host hands frames over.
-    const FrameView dst = make_frame_view(
-        writer.frame_pixels() + static_cast<std::ptrdiff_t>(writer.frame_pitch()) * (geometry.h - 1), geometry.w,
-        geometry.h, -writer.frame_pitch());
+    const FrameView dst =
+        make_frame_view(writer.frame_pixels() + static_cast<std::ptrdiff_t>(writer.frame_pitch()) * (geometry.h - 1),
+                        geometry.w, geometry.h, -writer.frame_pitch());
     const bool terminal = isatty(STDERR_FILENO) != 0;
     Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames());
     std::int64_t written = 0;

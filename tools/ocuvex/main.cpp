@@ -42,8 +42,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        // The main command's own help follows: every option, an example per mode.
         std::fputs(kUsage, stdout);
-        return 0;
+        std::fputs("\n", stdout);
+        const std::string_view help[] = {"--help"};
+        return ocuvex::cli::run_convert(help);
     }
     if (args[0] == "--version") {
         std::printf("ocuvex %s\n", kVersion);

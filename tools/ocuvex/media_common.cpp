@@ -15,7 +15,7 @@ volatile std::sig_atomic_t stop_signal = 0;
 namespace {
 
 std::mutex log_mutex;
-std::string last_error_line;  // guarded by log_mutex: decoder threads log too
+std::string last_error_line;   // guarded by log_mutex: decoder threads log too
 std::string last_input_error;  // guarded by log_mutex
 long input_errors = 0;         // guarded by log_mutex
 

@@ -49,7 +49,7 @@ AVIOInterruptCB stop_interrupt_callback();
 
 // Dictionary of FFmpeg options, freed on scope exit.
 class OptionDict {
-public:
+  public:
     OptionDict() = default;
     OptionDict(const OptionDict&) = delete;
     OptionDict& operator=(const OptionDict&) = delete;
@@ -57,7 +57,7 @@ public:
     void set(const char* key, const char* value) { av_dict_set(&dict_, key, value, 0); }
     AVDictionary** get() { return &dict_; }
 
-private:
+  private:
     AVDictionary* dict_ = nullptr;
 };
 

@@ -219,10 +219,9 @@ void MediaReader::take_frame() {
     } else {
         if (scaler_ == nullptr || scaler_format_ != frame_->format) {
             sws_freeContext(scaler_);
-            scaler_ = sws_getContext(width_, height_, static_cast<AVPixelFormat>(frame_->format), width_, height_,
-                                     AV_PIX_FMT_BGR0,
-                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP,
-                                     nullptr, nullptr, nullptr);
+            scaler_ = sws_getContext(
+                width_, height_, static_cast<AVPixelFormat>(frame_->format), width_, height_, AV_PIX_FMT_BGR0,
+                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
             if (scaler_ == nullptr) {
                 throw MediaError("cannot read " + quoted(path_) + ": no conversion from its pixel format " +
                                  av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame_->format)));
@@ -246,8 +245,8 @@ void MediaReader::take_frame() {
     std::int64_t duration = frame_->pkt_duration;
     if (duration <= 0) {
         const AVRational rate = frame_rate();
-        duration = rate.num > 0 ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(rate), video_stream()->time_base))
-                                : 1;
+        duration =
+            rate.num > 0 ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(rate), video_stream()->time_base)) : 1;
     }
     next_pts_ = pts_ + duration;
     ++frames_read_;

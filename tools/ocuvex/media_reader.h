@@ -18,7 +18,7 @@ extern "C" {
 namespace ocuvex::cli {
 
 class MediaReader {
-public:
+  public:
     // Opens `path` and its video stream's decoder. Throws MediaError.
     explicit MediaReader(const std::string& path);
     MediaReader(const MediaReader&) = delete;
@@ -54,7 +54,7 @@ public:
     // After Event::Packet: the packet; the caller may take its contents.
     AVPacket* packet() const { return packet_; }
 
-private:
+  private:
     [[noreturn]] void fail_damaged(int code) const;
     void check_logged_damage() const;
     void take_frame();

@@ -87,8 +87,9 @@ std::string known_output_extensions() {
 
 void check_codec_choice(const OutputFormat& format, const VideoSettings& video) {
     const AVCodec* codec = find_encoder(format, video);
-    if (video.crf && (codec->priv_class == nullptr ||
-                      av_opt_find2(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr) == nullptr)) {
+    if (video.crf &&
+        (codec->priv_class == nullptr || av_opt_find2(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0,
+                                                      AV_OPT_SEARCH_FAKE_OBJ, nullptr) == nullptr)) {
         throw UsageError(std::string("--crf: the ") + codec->name + " encoder takes no CRF");
     }
 }
@@ -100,7 +101,7 @@ AVPixelFormat choose_pixel_format(const AVCodec* codec, std::int32_t w, std::int
     const bool even = w % 2 == 0 && h % 2 == 0;
     // 4:2:0 plays everywhere but needs even sides; 4:4:4 takes any size.
     const AVPixelFormat preferred[] = {
-        AV_PIX_FMT_BGR0, AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR24, even ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P,
+        AV_PIX_FMT_BGR0,    AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR24, even ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P,
         AV_PIX_FMT_YUV444P,
     };
     for (const AVPixelFormat format : preferred) {
@@ -263,7 +264,8 @@ MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_
     if (status == AVERROR_EXPERIMENTAL) {
         std::string codecs;
         for (unsigned i = 1; i < muxer_->nb_streams; ++i) {
-            codecs += std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(muxer_->streams[i]->codecpar->codec_id);
+            codecs +=
+                std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(muxer_->streams[i]->codecpar->codec_id);
         }
         throw MediaError(quoted(final_path) + " would hold the input's " + codecs +
                          " only as an experimental feature of FFmpeg; try .mkv");
@@ -344,7 +346,8 @@ void MediaWriter::drain_encoder(bool flushing) {
 }
 
 void MediaWriter::write_packet(AVPacket* packet) {
-    const int out = packet->stream_index < static_cast<int>(stream_map_.size()) ? stream_map_[packet->stream_index] : -1;
+    const int out =
+        packet->stream_index < static_cast<int>(stream_map_.size()) ? stream_map_[packet->stream_index] : -1;
     if (out < 0 || muxer_ == nullptr) {
         av_packet_unref(packet);
         return;

@@ -36,11 +36,11 @@ std::string known_output_extensions();
 struct VideoSettings {
     std::int32_t w = 0;
     std::int32_t h = 0;
-    AVRational time_base{1, 25};   // of the timestamps handed to write_frame()
-    AVRational frame_rate{0, 1};   // 0/1 when unknown
+    AVRational time_base{1, 25};  // of the timestamps handed to write_frame()
+    AVRational frame_rate{0, 1};  // 0/1 when unknown
     AVRational sample_aspect_ratio{0, 1};
-    std::string codec;             // empty: the format's default
-    std::optional<int> crf;        // empty: the codec's sensible default
+    std::string codec;                  // empty: the format's default
+    std::optional<int> crf;             // empty: the codec's sensible default
     const char* stereo_mode = nullptr;  // Matroska's name of the layout, or null
 };
 
@@ -54,7 +54,7 @@ void check_codec_choice(const OutputFormat& format, const VideoSettings& video);
 AVPixelFormat choose_pixel_format(const AVCodec* codec, std::int32_t w, std::int32_t h);
 
 class MediaWriter {
-public:
+  public:
     // Opens the encoder and writes the container's header to `temp_path`.
     // `final_path` names the output in messages. Streams of `copy_from` that
     // it carries over (audio, subtitles) are copied unchanged. Throws MediaError.
@@ -77,7 +77,7 @@ public:
     // Drains the encoder and completes the file. Throws MediaError.
     void finish();
 
-private:
+  private:
     void drain_encoder(bool flushing);
     [[noreturn]] void fail_write(int code) const;
 

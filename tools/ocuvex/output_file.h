@@ -13,7 +13,7 @@ namespace ocuvex::cli {
 void check_output_path(const std::string& input, const std::string& output, bool overwrite);
 
 class OutputFile {
-public:
+  public:
     // Creates the temporary file in OUTPUT's folder. Throws MediaError naming
     // OUTPUT when the folder is missing or not writable.
     OutputFile(const std::string& path, bool overwrite);
@@ -27,7 +27,7 @@ public:
     // `overwrite`, never replaces a file that appeared meanwhile.
     void commit();
 
-private:
+  private:
     std::string path_;
     std::string temp_path_;
     bool overwrite_;

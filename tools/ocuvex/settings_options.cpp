@@ -5,8 +5,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 namespace ocuvex::cli {
 
