@@ -152,6 +152,7 @@ head -c 3000 /dev/urandom | dd of=damaged.mkv bs=1 seek=$((size / 2)) conv=notru
 head -c $((size * 2 / 3)) sbs.mkv >truncated.mkv
 echo 'existing output' >out/exists.mkv
 ln sbs.mkv hardlink.mkv
+ln -s sbs.mkv symlink.mkv
 make_clip flat.mkv 8x1
 inputs_sum() { md5sum sbs.mkv damaged.mkv truncated.mkv text.mp4 sound.wav out/exists.mkv; }
 before=$(inputs_sum)
@@ -184,6 +185,10 @@ expect 2 "mode deinterlace with these settings gives 16x0 frames from 8x1; nothi
 expect 1 "'out/exists.mkv' already exists; use -y to overwrite it" -- convert sbs.mkv out/exists.mkv
 expect 1 "'./sbs.mkv' is the input file itself" -- convert -y sbs.mkv ./sbs.mkv
 expect 1 "'hardlink.mkv' is the input file itself" -- convert -y sbs.mkv hardlink.mkv
+expect 1 "'symlink.mkv' is the input file itself" -- convert -y sbs.mkv symlink.mkv
+expect 2 "no video encoder named 'nope'" -- convert --codec nope sbs.mkv out/a.mkv
+expect 2 "the ffv1 encoder takes no CRF" -- convert --codec ffv1 --crf 20 sbs.mkv out/a.mkv
+expect 2 "--crf: expected 0 to 51" -- convert --crf 52 sbs.mkv out/a.mkv
 expect 1 "'out/a.mp4' cannot hold stream 2 of 'av.mkv' (subrip subtitle); try .mkv" -- convert av.mkv out/a.mp4
 expect 2 "unknown option '--bogus'" -- convert --bogus sbs.mkv out/a.mkv
 expect 2 "expected INPUT and OUTPUT" -- convert sbs.mkv
