@@ -186,6 +186,8 @@ expect 1 "'out/exists.mkv' already exists; use -y to overwrite it" -- convert sb
 expect 1 "'./sbs.mkv' is the input file itself" -- convert -y sbs.mkv ./sbs.mkv
 expect 1 "'hardlink.mkv' is the input file itself" -- convert -y sbs.mkv hardlink.mkv
 expect 1 "'symlink.mkv' is the input file itself" -- convert -y sbs.mkv symlink.mkv
+mkfifo pipe.mkv
+expect 1 "'pipe.mkv' is not a regular file" -- convert -y sbs.mkv pipe.mkv
 expect 2 "no video encoder named 'nope'" -- convert --codec nope sbs.mkv out/a.mkv
 expect 2 "the ffv1 encoder takes no CRF" -- convert --codec ffv1 --crf 20 sbs.mkv out/a.mkv
 expect 2 "--crf: expected 0 to 51" -- convert --crf 52 sbs.mkv out/a.mkv

@@ -44,6 +44,17 @@ bool is_full_range(const AVFrame* frame) {
 }  // namespace
 
 MediaReader::MediaReader(const std::string& path) : path_(path) {
+    // A constructor that throws runs no destructor: free what was opened.
+    try {
+        open();
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+void MediaReader::open() {
+    const std::string& path = path_;
     format_ = avformat_alloc_context();
     if (format_ == nullptr) {
         throw MediaError("cannot read " + quoted(path) + ": out of memory");
@@ -119,8 +130,11 @@ MediaReader::MediaReader(const std::string& path) : path_(path) {
     input_errors_seen_ = input_error_count();
 }
 
-MediaReader::~MediaReader() {
+MediaReader::~MediaReader() { release(); }
+
+void MediaReader::release() {
     sws_freeContext(scaler_);
+    scaler_ = nullptr;
     av_frame_free(&frame_);
     av_packet_free(&packet_);
     avcodec_free_context(&decoder_);

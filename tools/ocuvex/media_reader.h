@@ -55,6 +55,8 @@ class MediaReader {
     AVPacket* packet() const { return packet_; }
 
   private:
+    void open();
+    void release();
     [[noreturn]] void fail_damaged(int code) const;
     void check_logged_damage() const;
     void take_frame();

@@ -118,6 +118,20 @@ AVPixelFormat choose_pixel_format(const AVCodec* codec, std::int32_t w, std::int
 MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_path, const OutputFormat& format,
                          const VideoSettings& video, const MediaReader* copy_from)
     : final_path_(final_path), format_(format), video_(video), source_(copy_from) {
+    // A constructor that throws runs no destructor: free what was opened.
+    try {
+        open(temp_path);
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+void MediaWriter::open(const std::string& temp_path) {
+    const std::string& final_path = final_path_;
+    const OutputFormat& format = format_;
+    const VideoSettings& video = video_;
+    const MediaReader* copy_from = source_;
     const AVCodec* codec = find_encoder(format, video);
     const AVPixelFormat pixel_format = choose_pixel_format(codec, video.w, video.h);
     staging_.assign(static_cast<std::size_t>(4) * video.w * video.h, 0);
@@ -275,8 +289,11 @@ MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_
     }
 }
 
-MediaWriter::~MediaWriter() {
+MediaWriter::~MediaWriter() { release(); }
+
+void MediaWriter::release() {
     sws_freeContext(scaler_);
+    scaler_ = nullptr;
     av_packet_free(&packet_);
     av_frame_free(&frame_);
     avcodec_free_context(&encoder_);
@@ -284,6 +301,7 @@ MediaWriter::~MediaWriter() {
     if (muxer_ != nullptr) {
         avio_closep(&muxer_->pb);
         avformat_free_context(muxer_);
+        muxer_ = nullptr;
     }
 }
 
@@ -383,7 +401,6 @@ void MediaWriter::finish() {
     if (status < 0) {
         fail_write(status);
     }
-    finished_ = true;
 }
 
 }  // namespace ocuvex::cli

@@ -78,6 +78,8 @@ class MediaWriter {
     void finish();
 
   private:
+    void open(const std::string& temp_path);
+    void release();
     void drain_encoder(bool flushing);
     [[noreturn]] void fail_write(int code) const;
 
@@ -94,7 +96,6 @@ class MediaWriter {
     SwsContext* scaler_ = nullptr;
     std::vector<int> stream_map_;  // input stream index -> output stream index, or -1
     std::vector<std::uint8_t> staging_;
-    bool finished_ = false;
 };
 
 }  // namespace ocuvex::cli

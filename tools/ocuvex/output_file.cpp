@@ -46,6 +46,10 @@ void check_output_path(const std::string& input, const std::string& output, bool
     if (S_ISDIR(out.st_mode)) {
         throw MediaError(quoted(output) + " is a folder; OUTPUT must name a file");
     }
+    // Renaming over a device or pipe would replace it, not write to it.
+    if (!S_ISREG(out.st_mode)) {
+        throw MediaError(quoted(output) + " is not a regular file; OUTPUT must name a file");
+    }
     if (!overwrite) {
         throw MediaError(quoted(output) + " already exists; use -y to overwrite it");
     }
