@@ -67,6 +67,10 @@ const char* mode_name(std::int32_t mode);
 // terminal.
 std::string printable(std::string_view text);
 
+// Notes on standard error which settings the output geometry corrected for
+// a source of `size`, so a surprising output size is explained.
+void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size);
+
 // The help text of the settings options, one per line.
 const char* settings_options_help();
 
