@@ -49,6 +49,13 @@ def main():
     for i, args in enumerate(command_lines):
         for selector in (1, 2):
             write('options_fuzz', f'seed-{selector}-{i}', bytes([selector]) + '\0'.join(args).encode())
+    convert_lines = [
+        ['--mode', 'anaglyph', '--swap', '-y', '--codec', 'libx264', '--crf', '18', 'in.mp4', 'out.mkv'],
+        ['-q', '--frame', '12', '--mode=cropping', '--crop-x=4', '--', '-in.mp4', 'still.png'],
+        ['--help'],
+    ]
+    for i, args in enumerate(convert_lines):
+        write('options_fuzz', f'seed-3-{i}', bytes([3]) + '\0'.join(args).encode())
     texts = [' -12px', '99999999999', '+7', '0xff8000', '123456789', '1e-3', '640x480', 'cropping',
              '1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,nan']
     for i, text in enumerate(texts):

@@ -1,11 +1,12 @@
 // Any argument vector through the ocuvex option parser: the settings options,
-// the strict value readers and the geometry command's whole command line.
+// the strict value readers, the geometry command's whole command line and
+// the convert command's arguments.
 // A UsageError is the expected answer to bad input; any other exception, a
 // crash, or a reader that accepts what its definition refuses (or the other
 // way round) is a finding.
 //
-// Input: a byte that picks the readers (0), the settings options (1) or the
-// geometry command (2), then arguments separated by NUL bytes, as they would
+// Input: a byte that picks the readers (0), the settings options (1), the
+// geometry command (2) or the convert command's arguments (3), then arguments separated by NUL bytes, as they would
 // reach main().
 #include <cstdint>
 #include <cstdio>
@@ -166,6 +167,20 @@ void check_settings_options(std::span<const std::string_view> args) {
     }
 }
 
+// The convert command's arguments, read but never acted on: no file is opened.
+void check_convert_arguments(std::span<const std::string_view> args) {
+    try {
+        const ConvertArguments parsed = parse_convert_arguments(args);
+        const FilterSettings& s = parsed.options.settings;
+        if (!is_known_mode(s.mode) || (s.swap_lr != 0 && s.swap_lr != 1) || parsed.frame < 0 ||
+            (parsed.crf && (*parsed.crf < 0 || *parsed.crf > 51))) {
+            finding("convert arguments out of range", args.empty() ? "" : args[0]);
+        }
+    } catch (const UsageError& error) {
+        check_message(error);
+    }
+}
+
 std::FILE* quiet = nullptr;
 
 // The geometry command notes its corrections on stderr; glibc lets the
@@ -212,12 +227,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         args.push_back(std::string_view(input).substr(start, stop - start));
         start = stop + 1;
     }
-    switch (selector % 3) {
+    switch (selector % 4) {
     case 0:
         check_readers(args[0]);
         break;
     case 1:
         check_settings_options(args);
+        break;
+    case 3:
+        check_convert_arguments(args);
         break;
     default:
         check_geometry_command(args);

@@ -217,21 +217,6 @@ bool take_settings_option(ArgumentCursor& cursor, SettingsOptions& options) {
     return false;
 }
 
-std::string printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            constexpr char kHex[] = "0123456789abcdef";
-            out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // Says which settings the geometry corrected, so a surprising output size is explained.
 void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size) {
     if (std::memcmp(&before, &after, sizeof before) == 0) {
