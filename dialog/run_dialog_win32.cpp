@@ -1,8 +1,7 @@
 // The configuration dialog on Win32: the modal dialog from the module's
 // IDD_CONFIG template, its message handler and the common colour chooser,
 // bound to the portable logic of config_dialog.cpp.
-#include <commdlg.h>
-#include <windows.h>
+#include <windows.h>  // also declares ChooseColorA (commdlg.h)
 
 #include <string>
 
