@@ -102,7 +102,9 @@ void copy_modes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Mode)->Apply(all_modes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyBaseline)->Apply(copy_modes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AnaglyphKernel)->DenseRange(0, static_cast<int>(anaglyph_kernels().size()) - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnaglyphKernel)
+    ->DenseRange(0, static_cast<int>(anaglyph_kernels().size()) - 1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -86,8 +86,7 @@ void convert_anaglyph_with(const AnaglyphMatrix& m, AnaglyphRowKernel kernel, co
                            const FrameView& src, const FrameView& dst) {
     const std::int32_t half = src.w / 2;
     // Writes nothing unless both frames hold every row and pixel touched.
-    if (!is_well_formed(src) || !is_well_formed(dst) || half == 0 || src.h == 0 || dst.w < half ||
-        dst.h < src.h) {
+    if (!is_well_formed(src) || !is_well_formed(dst) || half == 0 || src.h == 0 || dst.w < half || dst.h < src.h) {
         return;
     }
     const bool swap = settings.swap_lr != 0;

@@ -26,8 +26,7 @@ __attribute__((target("sse2"))) inline __m128i to_channel_sse2(__m128d s) {
 }  // namespace
 
 __attribute__((target("sse2"))) void anaglyph_row_sse2(const AnaglyphMatrix& m, const std::uint32_t* left,
-                                                       const std::uint32_t* right, std::uint32_t* out,
-                                                       std::int32_t n) {
+                                                       const std::uint32_t* right, std::uint32_t* out, std::int32_t n) {
     __m128d c[18];
     for (int i = 0; i < 18; ++i) {
         c[i] = _mm_set1_pd(m[i]);
@@ -81,8 +80,7 @@ __attribute__((target("avx2"))) inline __m128i to_channel_avx(__m256d s) {
 }  // namespace
 
 __attribute__((target("avx2"))) void anaglyph_row_avx2(const AnaglyphMatrix& m, const std::uint32_t* left,
-                                                       const std::uint32_t* right, std::uint32_t* out,
-                                                       std::int32_t n) {
+                                                       const std::uint32_t* right, std::uint32_t* out, std::int32_t n) {
     __m256d c[18];
     for (int i = 0; i < 18; ++i) {
         c[i] = _mm256_set1_pd(m[i]);

@@ -39,6 +39,8 @@ struct FilterSettings {
     std::int32_t crop_width;
     std::int32_t crop_height;
     std::uint32_t fill_color;  // a pixel value, 0x00RRGGBB
+
+    bool operator==(const FilterSettings&) const = default;
 };
 
 static_assert(sizeof(FilterSettings) == 40);

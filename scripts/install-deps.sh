@@ -31,4 +31,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
 fi
 "${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

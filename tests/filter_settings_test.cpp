@@ -25,7 +25,7 @@ TEST(FilterSettings, DefaultsAreNopWithATenByTenCropWindowAndEverythingElseZero)
 }
 
 TEST(FilterSettings, EachModeAndSwapHasItsOwnDescription) {
-    const char* plain[] = {": NOP",         ": Deinterlace",  ": Centering", ": Anaglyph",
+    const char* plain[] = {": NOP",         ": Deinterlace", ": Centering", ": Anaglyph",
                            ": SbS --> A/B", ": A/B --> SbS", ": Alignment", ": Cropping"};
     for (int i = 0; i < kModeCount; ++i) {
         FilterSettings s = default_settings();

@@ -133,8 +133,8 @@ TEST(FrameConversion, AlignmentCutsShiftedWindowsOutOfBothViews) {
     for (std::int32_t r = 0; r < 4; ++r) {
         const std::uint32_t left = r * 100;
         const std::uint32_t right = (r + 1) * 100;
-        EXPECT_EQ(row_of(c.dst, r), (Row{left + 2, left + 3, left + 4, left + 5, right + 6, right + 7, right + 8,
-                                          right + 9}));
+        EXPECT_EQ(row_of(c.dst, r),
+                  (Row{left + 2, left + 3, left + 4, left + 5, right + 6, right + 7, right + 8, right + 9}));
     }
     s.align_horz = -2;
     s.align_vert = -1;
@@ -281,8 +281,7 @@ TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnRandomFramesAndPit
         s.crop_width = small(14);
         s.crop_height = small(14);
         s.fill_color = static_cast<std::uint32_t>(rng());
-        TestFrame src(static_cast<std::int32_t>(rng() % 14), static_cast<std::int32_t>(rng() % 9),
-                      kinds[rng() % 3]);
+        TestFrame src(static_cast<std::int32_t>(rng() % 14), static_cast<std::int32_t>(rng() % 9), kinds[rng() % 3]);
         src.fill_random(rng);
         const OutputGeometry g = compute_output_geometry(s, src.w(), src.h());
         TestFrame dst(g.w, g.h, kinds[rng() % 3], static_cast<std::int32_t>(rng() % 4));
@@ -315,8 +314,7 @@ TEST(FrameConversion, NoSettingsOrFrameSizesMakeItTouchMemoryOutsideEitherFrame)
     for (int iteration = 0; iteration < 20000; ++iteration) {
         FilterSettings s;
         auto pick = [&]() {
-            return rng() % 2 == 0 ? extremes[rng() % std::size(extremes)]
-                                  : static_cast<std::int32_t>(rng() % 20) - 10;
+            return rng() % 2 == 0 ? extremes[rng() % std::size(extremes)] : static_cast<std::int32_t>(rng() % 20) - 10;
         };
         s.swap_lr = static_cast<std::uint8_t>(rng());
         s.mode = kFirstMode + static_cast<std::int32_t>(rng() % (kModeCount + 1));
@@ -344,8 +342,8 @@ TEST(FrameConversion, NoSettingsOrFrameSizesMakeItTouchMemoryOutsideEitherFrame)
         }
         TestFrame dst(dw, dh, kinds[rng() % 3]);
         convert_frame(s, src.view(), dst.view());
-        ASSERT_TRUE(dst.outside_untouched()) << "mode " << s.mode << " src " << src.w() << "x" << src.h() << " dst "
-                                             << dw << "x" << dh;
+        ASSERT_TRUE(dst.outside_untouched())
+            << "mode " << s.mode << " src " << src.w() << "x" << src.h() << " dst " << dw << "x" << dh;
     }
 }
 

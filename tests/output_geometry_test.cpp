@@ -17,11 +17,16 @@ struct SizeCase {
 
 TEST(OutputGeometry, EachModeGivesItsOutputSizeAndAnEightBytePitch) {
     const SizeCase cases[] = {
-        {MODE_NOP, 641, 480, 641, 480, 2568},       {MODE_ANAGLYPH, 641, 480, 320, 480, 1280},
-        {MODE_DEINTERLACE, 640, 481, 1280, 240, 5120}, {MODE_AB_TO_SBS, 640, 481, 1280, 240, 5120},
-        {MODE_SBS_TO_AB, 641, 3, 320, 6, 1280},     {MODE_CENTERING, 8, 2, 8, 2, 32},
-        {MODE_NOP, 0, 0, 0, 0, 0},                  {MODE_ANAGLYPH, 1, 1, 0, 1, 0},
-        {MODE_DEINTERLACE, 1, 1, 2, 0, 8},          {199, 5, 5, 5, 5, 24},
+        {MODE_NOP, 641, 480, 641, 480, 2568},
+        {MODE_ANAGLYPH, 641, 480, 320, 480, 1280},
+        {MODE_DEINTERLACE, 640, 481, 1280, 240, 5120},
+        {MODE_AB_TO_SBS, 640, 481, 1280, 240, 5120},
+        {MODE_SBS_TO_AB, 641, 3, 320, 6, 1280},
+        {MODE_CENTERING, 8, 2, 8, 2, 32},
+        {MODE_NOP, 0, 0, 0, 0, 0},
+        {MODE_ANAGLYPH, 1, 1, 0, 1, 0},
+        {MODE_DEINTERLACE, 1, 1, 2, 0, 8},
+        {199, 5, 5, 5, 5, 24},
         {MODE_NOP, -5, -5, 0, 0, 0},
     };
     for (const SizeCase& c : cases) {
@@ -31,7 +36,7 @@ TEST(OutputGeometry, EachModeGivesItsOutputSizeAndAnEightBytePitch) {
         EXPECT_EQ(g.w, c.w) << c.mode << " " << c.src_w << "x" << c.src_h;
         EXPECT_EQ(g.h, c.h) << c.mode << " " << c.src_w << "x" << c.src_h;
         EXPECT_EQ(g.pitch, c.pitch) << c.mode << " " << c.src_w << "x" << c.src_h;
-        EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0) << "only alignment and cropping correct settings";
+        EXPECT_EQ(s, before) << "only alignment and cropping correct settings";
     }
 }
 
@@ -64,7 +69,7 @@ TEST(OutputGeometry, AlignmentNarrowsByTwiceEachShiftOrResetsAShiftThatDoesNotFi
     const AlignmentCase cases[] = {
         {8, 0, 624, 480, 8, 0},
         {-8, 0, 624, 480, -8, 0},
-        {400, 3, 640, 474, 0, 3},  // 640 - 800 <= 0; the vertical shift is judged on its own
+        {400, 3, 640, 474, 0, 3},    // 640 - 800 <= 0; the vertical shift is judged on its own
         {320, 240, 640, 480, 0, 0},  // exactly 0 left is reset too
         {319, -239, 2, 2, 319, -239},
         {INT32_MIN, INT32_MIN, 640, 480, 0, 0},
@@ -92,11 +97,11 @@ TEST(OutputGeometry, CroppingWindowEndsStrictlyInsideEachHalf) {
     const CropCase cases[] = {
         {1280, 480, 0, 0, 640, 10, 0, 0, 1, 10},  // reaches the half's right edge exactly
         {1280, 480, 0, 0, 639, 10, 0, 0, 639, 10},
-        {1280, 480, 700, 0, 10, 10, 0, 0, 10, 10},  // x reset before the width test sees it
+        {1280, 480, 700, 0, 10, 10, 0, 0, 10, 10},   // x reset before the width test sees it
         {1280, 480, 0, 470, 10, 10, 0, 470, 10, 1},  // reaches the bottom line exactly
         {1280, 480, 0, 480, 10, 10, 0, 0, 10, 10},
         {1280, 480, -1, -1, -1, -1, 0, 0, 1, 1},
-        {1280, 480, 0, 0, 0, 0, 0, 0, 0, 0},  // an empty window passes every test
+        {1280, 480, 0, 0, 0, 0, 0, 0, 0, 0},                          // an empty window passes every test
         {1280, 480, 600, 400, INT32_MAX, INT32_MAX, 600, 400, 1, 1},  // sums that overflow 32 bits
         {1280, 480, 10, 10, INT32_MIN, INT32_MIN, 10, 10, 1, 1},
         {1, 1, 5, 5, 5, 5, 0, 0, 1, 1},
@@ -136,7 +141,7 @@ TEST(OutputGeometry, CorrectedSettingsAreStableWhenComputedAgain) {
         const OutputGeometry first = compute_output_geometry(s, w, h);
         const FilterSettings corrected = s;
         const OutputGeometry second = compute_output_geometry(s, w, h);
-        ASSERT_EQ(std::memcmp(&s, &corrected, sizeof s), 0);
+        ASSERT_EQ(s, corrected);
         ASSERT_EQ(first.w, second.w);
         ASSERT_EQ(first.h, second.h);
         ASSERT_GE(first.w, 0);

@@ -44,26 +44,34 @@ TEST(SettingsOptions, EveryModeNameRoundTrips) {
 }
 
 TEST(SettingsOptions, CoefficientsTakeExactlyEighteenNumbers) {
-    const SettingsOptions o =
-        parse({"--coefficients", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,1e-3"});
+    const SettingsOptions o = parse({"--coefficients", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,1e-3"});
     ASSERT_TRUE(o.coefficients);
     EXPECT_EQ((*o.coefficients)[0], 1.0);
     EXPECT_EQ((*o.coefficients)[17], 0.001);
     const SettingsOptions special = parse({"--coefficients=nan,inf,-inf,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"});
     EXPECT_TRUE(std::isnan((*special.coefficients)[0]));
     EXPECT_TRUE(std::isinf((*special.coefficients)[1]));
-    for (const char* bad : {"1,2,3", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19",
-                            "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,x",
-                            ""}) {
+    for (const char* bad :
+         {"1,2,3", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,",
+          "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,x", ""}) {
         EXPECT_THROW(parse({"--coefficients", bad}), UsageError) << bad;
     }
 }
 
 TEST(SettingsOptions, MalformedOrOutOfRangeValuesAreRefused) {
     const std::vector<std::vector<std::string_view>> bad = {
-        {"--crop-x", "2147483648"}, {"--crop-x", "-2147483649"}, {"--crop-x", "12px"},  {"--crop-x", ""},
-        {"--crop-x", "+-3"},        {"--crop-x", "0x10"},        {"--crop-x"},           {"--mode", "sideways"},
-        {"--fill-color", "123456789"}, {"--fill-color", "0x"},  {"--fill-color", "ggg"}, {"--swap=1"},
+        {"--crop-x", "2147483648"},
+        {"--crop-x", "-2147483649"},
+        {"--crop-x", "12px"},
+        {"--crop-x", ""},
+        {"--crop-x", "+-3"},
+        {"--crop-x", "0x10"},
+        {"--crop-x"},
+        {"--mode", "sideways"},
+        {"--fill-color", "123456789"},
+        {"--fill-color", "0x"},
+        {"--fill-color", "ggg"},
+        {"--swap=1"},
         {"--crop-x", "99999999999999999999999"},
     };
     for (const auto& args : bad) {

@@ -15,7 +15,7 @@ namespace ocuvex::test {
 enum class PitchKind { packed, padded, negative };
 
 class TestFrame {
-public:
+  public:
     static constexpr std::uint8_t kGuard = 0xA5;
     static constexpr std::size_t kGuardBytes = 64;
 
@@ -26,8 +26,8 @@ public:
         std::uint8_t* first = bytes_.data() + kGuardBytes;
         if (kind == PitchKind::negative) {
             // Top-down memory seen bottom-up: memory row 0 is the last row of the buffer.
-            view_ = make_frame_view(first + static_cast<std::size_t>(row_bytes_) * (h > 0 ? h - 1 : 0), w, h,
-                                    -row_bytes_);
+            view_ =
+                make_frame_view(first + static_cast<std::size_t>(row_bytes_) * (h > 0 ? h - 1 : 0), w, h, -row_bytes_);
         } else {
             view_ = make_frame_view(first, w, h, row_bytes_);
         }
@@ -76,7 +76,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::int32_t w_;
     std::int32_t h_;
     std::int32_t row_bytes_ = 0;

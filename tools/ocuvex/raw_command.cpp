@@ -56,7 +56,7 @@ RawArguments parse_arguments(std::span<const std::string_view> args, const char*
 
 // Says which settings the geometry corrected, so a surprising output size is explained.
 void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size) {
-    if (std::memcmp(&before, &after, sizeof before) == 0) {
+    if (before == after) {
         return;
     }
     std::fprintf(stderr,
@@ -104,9 +104,8 @@ int run_raw(std::span<const std::string_view> args) {
     const std::int32_t in_row_bytes = 4 * size.w;
     std::vector<std::uint8_t> in_buffer(static_cast<std::size_t>(in_row_bytes) * size.h);
     std::vector<std::uint8_t> out_buffer(static_cast<std::size_t>(out.pitch) * out.h);
-    const FrameView src =
-        make_frame_view(in_buffer.data() + static_cast<std::size_t>(in_row_bytes) * (size.h - 1), size.w, size.h,
-                        -in_row_bytes);
+    const FrameView src = make_frame_view(in_buffer.data() + static_cast<std::size_t>(in_row_bytes) * (size.h - 1),
+                                          size.w, size.h, -in_row_bytes);
     const FrameView dst = make_frame_view(
         out.h == 0 ? out_buffer.data() : out_buffer.data() + static_cast<std::size_t>(out.pitch) * (out.h - 1), out.w,
         out.h, -out.pitch);
@@ -132,8 +131,7 @@ int run_raw(std::span<const std::string_view> args) {
         return 1;
     }
     if (got != 0) {
-        std::fprintf(stderr, "ocuvex: raw: input ends with a partial frame: %zu of %zu bytes\n", got,
-                     in_buffer.size());
+        std::fprintf(stderr, "ocuvex: raw: input ends with a partial frame: %zu of %zu bytes\n", got, in_buffer.size());
         return 2;
     }
     return 0;

@@ -32,7 +32,7 @@ struct FrameSize {
 // Walks an argument vector; options take their value as the next argument or
 // after '=' (--crop-x 4, --crop-x=4).
 class ArgumentCursor {
-public:
+  public:
     explicit ArgumentCursor(std::span<const std::string_view> args) : args_(args) {}
 
     bool done() const { return index_ >= args_.size(); }
@@ -45,7 +45,7 @@ public:
     std::string_view take_value();
     std::string_view take_positional() { return args_[index_++]; }
 
-private:
+  private:
     std::span<const std::string_view> args_;
     std::size_t index_ = 0;
 };

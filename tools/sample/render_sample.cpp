@@ -15,11 +15,11 @@
 namespace {
 
 struct Ball {
-    double x, y;      // centre in the picture, as fractions of the view size
-    double radius;    // fraction of the view height
-    double depth;     // disparity in fractions of the view width: > 0 in front of the screen
-    double r, g, b;   // base colour, 0..1
-    double speed;     // horizontal drift per frame
+    double x, y;     // centre in the picture, as fractions of the view size
+    double radius;   // fraction of the view height
+    double depth;    // disparity in fractions of the view width: > 0 in front of the screen
+    double r, g, b;  // base colour, 0..1
+    double speed;    // horizontal drift per frame
 };
 
 std::uint32_t pixel(double r, double g, double b) {
