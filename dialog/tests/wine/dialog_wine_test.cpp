@@ -297,6 +297,11 @@ int main(int argc, char** argv) {
         const int result = configure(instance, owner, "fresh instance", [&](HWND dialog) {
             expect(GetWindow(dialog, GW_OWNER) == owner, "fresh instance", "the dialog is not owned by the host");
             check_fresh_dialog(dialog);
+            GUITHREADINFO info = {};
+            info.cbSize = sizeof info;
+            GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+            expect(info.hwndFocus == GetDlgItem(dialog, IDC_SWAP), "fresh instance",
+                   "the keyboard focus is not on the swap box");
             check_live_controls(dialog);
             if (shot_dir != nullptr) {
                 wait_for_screenshot(dialog, shot_dir);
@@ -489,6 +494,18 @@ int main(int argc, char** argv) {
             expect(instance.settings().fill_color == c.want, c.name,
                    "fill_color " + hex(instance.settings().fill_color));
         }
+    }
+
+    {  // A module handle without the template: the platform's failure value, nothing written.
+        const std::string scenario = "no template";
+        FilterInstance instance(host);
+        instance.settings().crop_x = 77;
+        const FilterSettings before = instance.settings();
+        host.module().hInstModule = GetModuleHandleA(nullptr);  // this program has no dialog 101
+        const int result = instance.configure(owner);
+        host.module().hInstModule = entry.instance;
+        expect(result == -1, scenario, "result " + std::to_string(result));
+        expect(same_record(instance.settings(), before), scenario, "the record changed");
     }
 
     DestroyWindow(owner);
