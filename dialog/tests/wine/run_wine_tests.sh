@@ -41,16 +41,20 @@ fi
 
 if [ "$bits" = 32 ]; then
     loader=$wine32
-    # A kernel without 32-bit support cannot start the loader; an emulated
-    # one (qemu-user) starts it, but far too slowly for a dialog test. The
-    # probe only prints the test program's usage.
+    # A kernel without 32-bit support cannot start the loader (126); an
+    # emulated one (qemu-user) starts it, but far too slowly for a dialog
+    # test (124). The probe only prints the test program's usage (2).
     probe=0
     timeout 30 "$loader" "$exe" >/dev/null 2>&1 || probe=$?
-    if [ "$probe" -ne 2 ]; then
+    if [ "$probe" -eq 124 ] || [ "$probe" -eq 126 ]; then
         [ "$probe" -eq 124 ] && wineserver -k 2>/dev/null || true
         echo "run_wine_tests.sh: SKIPPED: 32-bit Windows programs do not run here" \
-            "(the probe ended with $probe: no 32-bit support in the kernel, or too slow)"
+            "(no 32-bit support in the kernel, or emulated too slowly)"
         exit 77
+    fi
+    if [ "$probe" -ne 2 ]; then
+        echo "run_wine_tests.sh: 32-bit Wine cannot run the test program (exit $probe)" >&2
+        exit 1
     fi
 else
     loader=$wine64
