@@ -40,6 +40,7 @@ install_qemu() {
         as_root=(sudo)
     fi
     export DEBIAN_FRONTEND=noninteractive
+    # shellcheck source=/dev/null
     . /etc/os-release
     "${as_root[@]}" apt-get update -qq
     candidate=$(apt-cache policy qemu-user | sed -n 's/ *Candidate: //p')
