@@ -53,12 +53,6 @@ const AnaglyphKernel& choose_kernel() {
     return *best;
 }
 
-// Chosen once when the program or module starts. Not a function-local
-// static: its thread-safe guard pulls in the threads runtime, whose per-load
-// data a statically linked Windows module never gives back, so a host that
-// loads and unloads the module lost 4 KiB each time.
-const AnaglyphKernel& kSelectedKernel = choose_kernel();
-
 }  // namespace
 
 std::uint32_t anaglyph_pixel(const AnaglyphMatrix& m, std::uint32_t left, std::uint32_t right) {
@@ -83,7 +77,10 @@ void anaglyph_row_scalar(const AnaglyphMatrix& m, const std::uint32_t* left, con
 
 std::span<const AnaglyphKernel> anaglyph_kernels() { return kKernels; }
 
-const AnaglyphKernel& selected_anaglyph_kernel() { return kSelectedKernel; }
+const AnaglyphKernel& selected_anaglyph_kernel() {
+    static const AnaglyphKernel& kernel = choose_kernel();
+    return kernel;
+}
 
 void convert_anaglyph_with(const AnaglyphMatrix& m, AnaglyphRowKernel kernel, const FilterSettings& settings,
                            const FrameView& src, const FrameView& dst) {
