@@ -41,6 +41,9 @@ constexpr AnaglyphKernel kKernels[] = {
 #if OCUVEX_HAVE_AVX2_KERNEL
     {"avx2", anaglyph_row_avx2, cpu_has_avx2},
 #endif
+#if OCUVEX_HAVE_AVX512_KERNEL
+    {"avx512", anaglyph_row_avx512, cpu_has_avx512},
+#endif
 };
 
 const AnaglyphKernel& choose_kernel() {
