@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: renders the side-by-side sample and converts it to a
-# red-cyan anaglyph.
+# The main job: renders the side-by-side sample clip (3 seconds, balls at
+# different depths) and converts it with `ocuvex convert` to a red-cyan
+# anaglyph video, plus one frame of the source and of the anaglyph as PNG.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -9,9 +10,12 @@ cmake --build --preset default --target ocuvex ocuvex_render_sample >/dev/null
 bin=build/native/tools
 out=build/demo
 mkdir -p "$out"
-"$bin/sample/ocuvex_render_sample" --frames 1 >"$out/sample_sbs.raw"
-"$bin/ocuvex/ocuvex" raw --size 1280x360 --mode anaglyph <"$out/sample_sbs.raw" >"$out/sample_anaglyph.raw"
-convert -size 1280x360 -depth 8 BGRA:"$out/sample_sbs.raw" -alpha off "$out/sample_sbs.png"
-convert -size 640x360 -depth 8 BGRA:"$out/sample_anaglyph.raw" -alpha off "$out/sample_anaglyph.png"
-echo "side-by-side source: $out/sample_sbs.png"
-echo "red-cyan anaglyph:   $out/sample_anaglyph.png"
+"$bin/sample/ocuvex_render_sample" --frames 72 --output "$out/sample_sbs.mkv"
+ocuvex=("$bin/ocuvex/ocuvex" convert -y)
+"${ocuvex[@]}" --mode anaglyph "$out/sample_sbs.mkv" "$out/sample_anaglyph.mp4"
+"${ocuvex[@]}" --mode anaglyph --frame 36 "$out/sample_sbs.mkv" "$out/sample_anaglyph.png"
+"${ocuvex[@]}" --frame 36 "$out/sample_sbs.mkv" "$out/sample_sbs.png"
+echo "side-by-side source clip: $out/sample_sbs.mkv"
+echo "red-cyan anaglyph video:  $out/sample_anaglyph.mp4"
+echo "one frame, source:        $out/sample_sbs.png"
+echo "one frame, anaglyph:      $out/sample_anaglyph.png"

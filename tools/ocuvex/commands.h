@@ -9,5 +9,6 @@ namespace ocuvex::cli {
 
 int run_raw(std::span<const std::string_view> args);
 int run_geometry(std::span<const std::string_view> args);
+int run_convert(std::span<const std::string_view> args);
 
 }  // namespace ocuvex::cli

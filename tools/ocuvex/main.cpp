@@ -15,6 +15,7 @@ constexpr const char* kUsage =
     "usage: ocuvex COMMAND [options]\n"
     "\n"
     "Commands:\n"
+    "  convert   convert a video or still image file (mp4, mkv, mov, png, jpg, bmp, tif, ...)\n"
     "  raw       convert raw 32-bit frames from standard input to standard output\n"
     "  geometry  print the output size and corrected settings as JSON\n"
     "\n"
@@ -27,6 +28,7 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"convert", ocuvex::cli::run_convert},
     {"raw", ocuvex::cli::run_raw},
     {"geometry", ocuvex::cli::run_geometry},
 };
@@ -40,8 +42,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        // The main command's own help follows: every option, an example per mode.
         std::fputs(kUsage, stdout);
-        return 0;
+        std::fputs("\n", stdout);
+        const std::string_view help[] = {"--help"};
+        return ocuvex::cli::run_convert(help);
     }
     if (args[0] == "--version") {
         std::printf("ocuvex %s\n", kVersion);

@@ -54,18 +54,6 @@ RawArguments parse_arguments(std::span<const std::string_view> args, const char*
     return parsed;
 }
 
-// Says which settings the geometry corrected, so a surprising output size is explained.
-void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size) {
-    if (before == after) {
-        return;
-    }
-    std::fprintf(stderr,
-                 "ocuvex: note: settings corrected to fit %dx%d: center-width %d, align-horz %d, align-vert %d, "
-                 "crop-x %d, crop-y %d, crop-width %d, crop-height %d\n",
-                 size.w, size.h, after.center_width, after.align_horz, after.align_vert, after.crop_x, after.crop_y,
-                 after.crop_width, after.crop_height);
-}
-
 bool read_fully(std::FILE* in, std::uint8_t* data, std::size_t size, std::size_t& got) {
     got = 0;
     while (got < size) {

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace ocuvex::cli {
 
@@ -211,6 +213,18 @@ bool take_settings_option(ArgumentCursor& cursor, SettingsOptions& options) {
         }
     }
     return false;
+}
+
+// Says which settings the geometry corrected, so a surprising output size is explained.
+void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size) {
+    if (std::memcmp(&before, &after, sizeof before) == 0) {
+        return;
+    }
+    std::fprintf(stderr,
+                 "ocuvex: note: settings corrected to fit %dx%d: center-width %d, align-horz %d, align-vert %d, "
+                 "crop-x %d, crop-y %d, crop-width %d, crop-height %d\n",
+                 size.w, size.h, after.center_width, after.align_horz, after.align_vert, after.crop_x, after.crop_y,
+                 after.crop_width, after.crop_height);
 }
 
 const char* settings_options_help() {

@@ -62,6 +62,10 @@ FrameSize parse_frame_size(std::string_view text, std::string_view option);
 std::optional<std::int32_t> parse_mode_name(std::string_view name);
 const char* mode_name(std::int32_t mode);
 
+// Notes on standard error which settings the output geometry corrected for
+// a source of `size`, so a surprising output size is explained.
+void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size);
+
 // The help text of the settings options, one per line.
 const char* settings_options_help();
 

@@ -1,16 +1,24 @@
 // Renders a short side-by-side stereo clip with real depth: a far backdrop
 // and shaded balls at different distances, moving, each view seen from its
 // own eye. Frames go to standard output as packed 32-bit B, G, R, X pixels,
-// top row first, the layout `ocuvex raw` reads.
+// top row first, the layout `ocuvex raw` reads, or with --output into a
+// video file (H.264 in .mkv/.mp4/.mov, 24 frames a second), the kind of
+// file `ocuvex convert` reads.
 //
 //   ocuvex_render_sample [--view-size WxH] [--frames N] > sbs.raw
+//   ocuvex_render_sample [--view-size WxH] [--frames N] --output sbs.mkv
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <string>
 #include <vector>
+
+#include "tools/ocuvex/media_writer.h"
+#include "tools/ocuvex/output_file.h"
 
 namespace {
 
@@ -69,18 +77,55 @@ void render_view(std::vector<std::uint32_t>& frame, int stride, int x0, int w, i
     }
 }
 
+int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int h, int frames,
+                const std::vector<Ball>& balls) {
+    using namespace ocuvex::cli;
+    try {
+        const OutputFormat* format = find_output_format(path);
+        if (format == nullptr || format->is_still()) {
+            std::fprintf(stderr, "ocuvex_render_sample: '%s': expected a .mkv, .mp4 or .mov name\n", path);
+            return 2;
+        }
+        capture_library_log();
+        OutputFile file(path, true);
+        VideoSettings video;
+        video.w = 2 * w;
+        video.h = h;
+        video.time_base = AVRational{1, 24};
+        video.frame_rate = AVRational{24, 1};
+        video.stereo_mode = "left_right";
+        MediaWriter writer(file.temp_path(), path, *format, video, nullptr);
+        for (int t = 0; t < frames; ++t) {
+            render_view(frame, 2 * w, 0, w, h, -1, t, balls);
+            render_view(frame, 2 * w, w, w, h, +1, t, balls);
+            std::memcpy(writer.frame_pixels(), frame.data(), frame.size() * 4);
+            writer.write_frame(t);
+        }
+        writer.finish();
+        file.commit();
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "ocuvex_render_sample: %s\n", error.what());
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int w = 640, h = 360, frames = 48;
+    const char* output = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--view-size") == 0 && i + 1 < argc &&
             std::sscanf(argv[i + 1], "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 8192 && h <= 8192) {
             ++i;
         } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc && (frames = std::atoi(argv[i + 1])) > 0) {
             ++i;
+        } else if (std::strcmp(argv[i], "--output") == 0 && i + 1 < argc) {
+            output = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: ocuvex_render_sample [--view-size WxH] [--frames N] > sbs.raw\n");
+            std::fprintf(stderr,
+                         "usage: ocuvex_render_sample [--view-size WxH] [--frames N] [--output FILE.mkv] > sbs.raw\n");
             return 2;
         }
     }
@@ -91,6 +136,9 @@ int main(int argc, char** argv) {
         {0.40, 0.25, 0.07, -0.010, 0.30, 0.45, 0.95, 0.005},  // blue, far behind
     };
     std::vector<std::uint32_t> frame(static_cast<std::size_t>(2 * w) * h);
+    if (output != nullptr) {
+        return write_video(output, frame, w, h, frames, balls);
+    }
     for (int t = 0; t < frames; ++t) {
         render_view(frame, 2 * w, 0, w, h, -1, t, balls);
         render_view(frame, 2 * w, w, w, h, +1, t, balls);

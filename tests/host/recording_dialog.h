@@ -1,0 +1,20 @@
+// A configuration dialog for the binding's tests: records what configProc
+// handed it and answers as told.
+#pragma once
+
+#include "core/filter_settings.h"
+
+namespace ocuvex::test {
+
+struct DialogCall {
+    int count = 0;
+    void* module_instance = nullptr;
+    void* owner = nullptr;
+    FilterSettings* settings = nullptr;
+    int answer = 1;
+};
+
+// Reset before each test that looks at it.
+extern DialogCall recorded_dialog;
+
+}  // namespace ocuvex::test

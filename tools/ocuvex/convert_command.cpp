@@ -1,0 +1,327 @@
+// `ocuvex convert`: every frame of a video or still image converted by the
+// core, read and written through FFmpeg's libraries.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "core/frame_conversion.h"
+#include "core/output_geometry.h"
+#include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/media_reader.h"
+#include "tools/ocuvex/media_writer.h"
+#include "tools/ocuvex/output_file.h"
+#include "tools/ocuvex/settings_options.h"
+
+namespace ocuvex::cli {
+
+namespace {
+
+constexpr const char* kConvertUsage =
+    "usage: ocuvex convert [settings] [options] INPUT OUTPUT\n"
+    "Converts every frame of INPUT, a video or still image FFmpeg can read, and writes OUTPUT in the\n"
+    "format its extension names: .mp4, .mkv, .mov (H.264 unless --codec says otherwise; audio and\n"
+    "subtitle streams are copied unchanged), or a still picture: .png, .jpg, .bmp, .tif.\n"
+    "OUTPUT appears only when complete; on any error or Ctrl-C nothing is left behind.\n"
+    "\n"
+    "Options:\n"
+    "  -y                    overwrite OUTPUT when it exists\n"
+    "  --codec NAME          video encoder, e.g. libx264 (default) or ffv1 (lossless, in .mkv)\n"
+    "  --crf N               H.264 quality, 0 (lossless) to 51 (worst); default 18\n"
+    "  --frame N             still OUTPUT from a video INPUT: convert frame N (from 0; default 0)\n"
+    "  -q, --quiet           print nothing but errors (no progress line, no notes)\n"
+    "  -h, --help            this text\n"
+    "\n";
+
+constexpr const char* kConvertExamples =
+    "\n"
+    "H.264 is 4:2:0, or 4:4:4 when a side of the output is odd. Matroska outputs are tagged with their\n"
+    "stereo layout (side-by-side, above/below or anaglyph) so players recognise it.\n"
+    "\n"
+    "Examples, one per mode:\n"
+    "  nop: exchange the two views of a side-by-side video\n"
+    "    ocuvex convert --swap sbs.mp4 swapped.mp4\n"
+    "  deinterlace: field-sequential (views on alternate lines) to side-by-side\n"
+    "    ocuvex convert --mode deinterlace fields.mkv sbs.mkv\n"
+    "  centering: 64 black pixels more per frame, a quarter beside each view's outer and inner edges\n"
+    "    ocuvex convert --mode centering --center-width 64 --fill-color 000000 sbs.mp4 centered.mp4\n"
+    "  anaglyph: red-cyan (Dubois), as a video and frame 24 as a picture\n"
+    "    ocuvex convert --mode anaglyph sbs.mp4 anaglyph.mp4\n"
+    "    ocuvex convert --mode anaglyph --frame 24 sbs.mp4 anaglyph.png\n"
+    "  sbs-to-ab: side-by-side to above/below, lossless\n"
+    "    ocuvex convert --mode sbs-to-ab --codec ffv1 sbs.mkv ab.mkv\n"
+    "  ab-to-sbs: above/below to side-by-side, a still picture\n"
+    "    ocuvex convert --mode ab-to-sbs ab.png sbs.png\n"
+    "  alignment: offset the views by 6 pixels horizontally and -2 lines vertically\n"
+    "    ocuvex convert --mode alignment --align-horz 6 --align-vert -2 sbs.mp4 aligned.mp4\n"
+    "  cropping: a 560x320 window of each view, from x 40, y 20\n"
+    "    ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 \\\n"
+    "        sbs.mp4 cropped.mp4\n";
+
+struct ConvertArguments {
+    SettingsOptions options;
+    std::string input;
+    std::string output;
+    bool overwrite = false;
+    bool quiet = false;
+    bool help = false;
+    std::string codec;
+    std::optional<int> crf;
+    std::int64_t frame = 0;
+};
+
+ConvertArguments parse_arguments(std::span<const std::string_view> args) {
+    ConvertArguments parsed;
+    std::vector<std::string_view> positional;
+    ArgumentCursor cursor(args);
+    bool options_done = false;
+    while (!cursor.done()) {
+        const std::string_view name = cursor.option_name();
+        if (options_done || !name.starts_with("-") || name == "-") {
+            positional.push_back(cursor.take_positional());
+        } else if (name == "--") {
+            cursor.take_flag(name);
+            options_done = true;
+        } else if (name == "--help" || name == "-h") {
+            cursor.take_flag(cursor.peek());
+            parsed.help = true;
+        } else if (name == "-y") {
+            cursor.take_flag(name);
+            parsed.overwrite = true;
+        } else if (name == "--quiet" || name == "-q") {
+            cursor.take_flag(cursor.peek());
+            parsed.quiet = true;
+        } else if (name == "--codec") {
+            parsed.codec = std::string(cursor.take_value());
+        } else if (name == "--crf") {
+            const std::int32_t crf = parse_int32(cursor.take_value(), name);
+            if (crf < 0 || crf > 51) {
+                throw UsageError("--crf: expected 0 to 51: '" + std::to_string(crf) + "'");
+            }
+            parsed.crf = crf;
+        } else if (name == "--frame") {
+            const std::int32_t frame = parse_int32(cursor.take_value(), name);
+            if (frame < 0) {
+                throw UsageError("--frame: expected a frame number from 0: '" + std::to_string(frame) + "'");
+            }
+            parsed.frame = frame;
+        } else if (!take_settings_option(cursor, parsed.options)) {
+            throw UsageError("convert: unknown option '" + std::string(cursor.peek()) + "'");
+        }
+    }
+    if (parsed.help) {
+        return parsed;
+    }
+    if (positional.size() != 2) {
+        throw UsageError("convert: expected INPUT and OUTPUT (try ocuvex convert --help)");
+    }
+    parsed.input = std::string(positional[0]);
+    parsed.output = std::string(positional[1]);
+    return parsed;
+}
+
+// How the views of the output lie, in Matroska's names, taking the input
+// to follow the usual convention (left view first); null when unknown.
+const char* stereo_mode_of(const FilterSettings& settings) {
+    const bool swap = settings.swap_lr != 0;
+    switch (settings.mode) {
+    case MODE_DEINTERLACE:
+    case MODE_CENTERING:
+    case MODE_AB_TO_SBS:
+    case MODE_ALIGNMENT:
+    case MODE_CROPPING:
+        return swap ? "right_left" : "left_right";
+    case MODE_SBS_TO_AB:
+        // The left view takes the first rows in memory: the bottom of the picture.
+        return swap ? "top_bottom" : "bottom_top";
+    case MODE_ANAGLYPH:
+        return "anaglyph_cyan_red";
+    default:
+        return nullptr;
+    }
+}
+
+std::string clock_text(double seconds) {
+    const auto total = static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (total >= 3600) {
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    }
+    return text;
+}
+
+// One line on a terminal's standard error, redrawn in place a few times a second.
+class Progress {
+  public:
+    Progress(bool enabled, std::int64_t total) : enabled_(enabled), total_(total) {}
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    // A message after an unfinished line starts on a line of its own.
+    ~Progress() {
+        if (drawn_ && !closed_) {
+            std::fputc('\n', stderr);
+        }
+    }
+
+    void update(std::int64_t done, bool last = false) {
+        if (!enabled_) {
+            return;
+        }
+        const auto now = Clock::now();
+        if (!last && now - shown_ < std::chrono::milliseconds(250)) {
+            return;
+        }
+        shown_ = now;
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double fps = elapsed > 0 ? done / elapsed : 0;
+        std::string line = "frame " + std::to_string(done);
+        if (total_ > 0) {
+            line += "/" + std::to_string(total_);
+        }
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "  %.1f fps", fps);
+        line += rate;
+        line += "  elapsed " + clock_text(elapsed);
+        if (total_ > done && fps > 0) {
+            line += "  ETA " + clock_text((total_ - done) / fps);
+        }
+        std::fprintf(stderr, "\r%s\033[K%s", line.c_str(), last ? "\n" : "");
+        drawn_ = true;
+        closed_ = last;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    bool enabled_;
+    std::int64_t total_;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point shown_{};
+    bool drawn_ = false;
+    bool closed_ = false;
+};
+
+void convert(const ConvertArguments& arguments) {
+    const OutputFormat* format = find_output_format(arguments.output);
+    if (format == nullptr) {
+        throw UsageError(quoted(arguments.output) + ": unknown output extension (use " + known_output_extensions() +
+                         ")");
+    }
+    VideoSettings video;
+    video.codec = arguments.codec;
+    video.crf = arguments.crf;
+    if (format->is_still() && (!video.codec.empty() || video.crf)) {
+        throw UsageError(quoted(arguments.output) + ": --codec and --crf apply to video outputs only");
+    }
+    check_codec_choice(*format, video);
+    if (arguments.options.coefficients) {
+        anaglyph_coefficients = *arguments.options.coefficients;
+    }
+
+    capture_library_log();
+    MediaReader reader(arguments.input);
+    FilterSettings settings = arguments.options.settings;
+    const OutputGeometry geometry = compute_output_geometry(settings, reader.width(), reader.height());
+    if (!arguments.quiet) {
+        report_corrections(arguments.options.settings, settings, FrameSize{reader.width(), reader.height()});
+    }
+    if (geometry.w <= 0 || geometry.h <= 0) {
+        throw UsageError(quoted(arguments.input) + ": mode " + mode_name(settings.mode) +
+                         " with these settings gives " + std::to_string(geometry.w) + "x" + std::to_string(geometry.h) +
+                         " frames from " + std::to_string(reader.width()) + "x" + std::to_string(reader.height()) +
+                         "; nothing to write");
+    }
+    const bool still_out = format->is_still();
+    if (!still_out || reader.is_still()) {
+        if (arguments.frame != 0) {
+            throw UsageError("--frame: only for a still OUTPUT from a video INPUT");
+        }
+    }
+    check_output_path(arguments.input, arguments.output, arguments.overwrite);
+
+    install_stop_handlers();
+    OutputFile file(arguments.output, arguments.overwrite);
+    const AVStream* stream = reader.video_stream();
+    video.w = geometry.w;
+    video.h = geometry.h;
+    video.time_base = stream->time_base;
+    video.frame_rate = reader.frame_rate();
+    video.sample_aspect_ratio =
+        stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio : stream->codecpar->sample_aspect_ratio;
+    video.stereo_mode = stereo_mode_of(settings);
+    MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
+
+    // Both frames are top-down buffers seen bottom-up through a negative
+    // pitch, as the host hands frames over.
+    const FrameView dst =
+        make_frame_view(writer.frame_pixels() + static_cast<std::ptrdiff_t>(writer.frame_pitch()) * (geometry.h - 1),
+                        geometry.w, geometry.h, -writer.frame_pitch());
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames());
+    std::int64_t written = 0;
+    bool done = false;
+    while (!done) {
+        switch (reader.next()) {
+        case MediaReader::Event::VideoFrame: {
+            if (still_out && reader.frames_read() - 1 < arguments.frame) {
+                continue;
+            }
+            const std::int32_t pitch = reader.frame_pitch();
+            const FrameView src =
+                make_frame_view(reader.frame_pixels() + static_cast<std::ptrdiff_t>(pitch) * (reader.height() - 1),
+                                reader.width(), reader.height(), -pitch);
+            convert_frame(settings, src, dst);
+            writer.write_frame(reader.frame_pts());
+            ++written;
+            progress.update(written);
+            done = still_out;
+            break;
+        }
+        case MediaReader::Event::Packet:
+            writer.write_packet(reader.packet());
+            break;
+        case MediaReader::Event::End:
+            done = true;
+            break;
+        }
+    }
+    if (written == 0) {
+        throw MediaError(still_out && reader.frames_read() > 0
+                             ? quoted(arguments.input) + " has only " + std::to_string(reader.frames_read()) +
+                                   " frames; --frame counts from 0"
+                             : quoted(arguments.input) + " has no frames to convert");
+    }
+    writer.finish();
+    file.commit();
+    progress.update(written, true);
+}
+
+}  // namespace
+
+int run_convert(std::span<const std::string_view> args) {
+    const ConvertArguments arguments = parse_arguments(args);
+    if (arguments.help) {
+        std::fputs(kConvertUsage, stdout);
+        std::fputs(settings_options_help(), stdout);
+        std::fputs(kConvertExamples, stdout);
+        return 0;
+    }
+    try {
+        convert(arguments);
+    } catch (const Interrupted& stop) {
+        std::fprintf(stderr, "ocuvex: interrupted; %s not written\n", quoted(arguments.output).c_str());
+        return 128 + stop.signal;
+    } catch (const MediaError&) {
+        if (stop_signal != 0) {
+            std::fprintf(stderr, "ocuvex: interrupted; %s not written\n", quoted(arguments.output).c_str());
+            return 128 + stop_signal;
+        }
+        throw;
+    }
+    return 0;
+}
+
+}  // namespace ocuvex::cli
