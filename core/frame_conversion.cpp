@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "core/anaglyph.h"
-#include "core/row_copy.h"
 
 namespace ocuvex {
 
@@ -196,10 +195,6 @@ CopyPlan plan_copies(const FilterSettings& settings, const FrameView& src, const
 }
 
 void run_copy_plan(const CopyPlan& plan, const FrameView& src, const FrameView& dst) {
-    run_copy_plan_with(plan, selected_row_copier().run, src, dst);
-}
-
-void run_copy_plan_with(const CopyPlan& plan, RowCopyFunction copy, const FrameView& src, const FrameView& dst) {
     // The rows are independent (source and destination never overlap), so
     // their order is free.
     const std::int32_t first = plan.reverse ? plan.rows - 1 : 0;
@@ -211,8 +206,8 @@ void run_copy_plan_with(const CopyPlan& plan, RowCopyFunction copy, const FrameV
         }
         for (int i = 0; i < plan.copy_count; ++i) {
             const RowCopy& c = plan.copies[i];
-            copy(dst.pixels(c.dst_row + r) + c.dst_col, src.pixels(c.src_row + r * c.src_row_step) + c.src_col,
-                 4 * static_cast<std::size_t>(c.width));
+            std::memcpy(dst.pixels(c.dst_row + r) + c.dst_col, src.pixels(c.src_row + r * c.src_row_step) + c.src_col,
+                        4 * static_cast<std::size_t>(c.width));
         }
     }
 }

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "core/filter_settings.h"
-#include "core/row_copy.h"
 
 namespace ocuvex {
 
@@ -47,11 +46,8 @@ struct CopyPlan {
 // anaglyph, an unknown mode, or any step that would fall outside either frame.
 CopyPlan plan_copies(const FilterSettings& settings, const FrameView& src, const FrameView& dst);
 
-// Carries out a plan on one frame with the selected row copier.
+// Carries out a plan on one frame.
 void run_copy_plan(const CopyPlan& plan, const FrameView& src, const FrameView& dst);
-
-// run_copy_plan() with a given row copier.
-void run_copy_plan_with(const CopyPlan& plan, RowCopyFunction copy, const FrameView& src, const FrameView& dst);
 
 // Converts one frame according to settings.mode. `dst` must have the geometry
 // compute_output_geometry() gave for these settings and src's size; where it

@@ -314,8 +314,8 @@ TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnRandomFramesAndPit
     check_random_conversions(5, 6000, 13, 8);
 }
 
-// Rows wide enough for the vector row copies, at every alignment the random
-// offsets give.
+// Rows of hundreds of bytes, which take the block copies' long paths, at every
+// alignment the random sizes and pitches give.
 TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnWideFrames) { check_random_conversions(7, 300, 200, 5); }
 
 TEST(FrameConversion, NoSettingsOrFrameSizesMakeItTouchMemoryOutsideEitherFrame) {
