@@ -16,8 +16,10 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
+# Kernels without 32-bit support run the 32-bit Wine loader through qemu.
+i386_emulation=(bash "$(dirname "$0")/i386-emulation.sh" install)
 if [ "${#missing[@]}" -eq 0 ]; then
-    exit 0
+    exec "${i386_emulation[@]}"
 fi
 
 as_root=()
@@ -32,3 +34,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+"${i386_emulation[@]}"

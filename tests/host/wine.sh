@@ -14,16 +14,21 @@ shift 2
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" DISPLAY=
 
 # Debian's `wine` prefers the 32-bit loader, which a kernel without 32-bit
-# emulation cannot start; 64-bit programs go straight to the 64-bit loader.
+# emulation starts only through qemu (scripts/i386-emulation.sh); 64-bit
+# programs go straight to the 64-bit loader.
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 can_run_32bit() { "$wine32" --version >/dev/null 2>&1; }
 
 case $command in
 prefix)
-    if [ -f "$prefix/.ocuvex-ready" ]; then
+    # Before the prefix exists: wineboot sets up its 32-bit side only if 32-bit runs.
+    bash "$(dirname "$0")/../../scripts/i386-emulation.sh" register
+    if [ -f "$prefix/.ocuvex-ready" ] &&
+        { ! can_run_32bit || [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ]; }; then
         exit 0
     fi
+    wineserver -k 2>/dev/null || true
     rm -rf "$prefix"
     mkdir -p "$(dirname "$prefix")"
     export WINELOADER=$wine64
@@ -42,7 +47,8 @@ standin)
     bits=$1 win_standin=$2 dll=$3 native_standin=$4 workdir=$5
     if [ "$bits" = 32 ]; then
         if ! can_run_32bit; then
-            echo "wine.sh: SKIPPED: this kernel cannot start 32-bit programs (ia32 emulation disabled)," \
+            echo "wine.sh: SKIPPED: this kernel cannot start 32-bit programs (ia32 emulation disabled)" \
+                "and no qemu-i386 8.1 or later is registered (needs root and scripts/install-deps.sh)," \
                 "so the 32-bit module cannot run under Wine here"
             exit 77
         fi

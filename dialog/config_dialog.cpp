@@ -1,0 +1,123 @@
+#include "dialog/config_dialog.h"
+
+#include <array>
+#include <optional>
+
+#include "core/anaglyph.h"
+#include "dialog/text_numbers.h"
+
+namespace ocuvex::dialog {
+namespace {
+
+// The radio buttons in the order Apply the controls tests them.
+constexpr std::array<std::int32_t, kModeCount> kModeTestOrder = {
+    MODE_NOP,      MODE_DEINTERLACE, MODE_CENTERING, MODE_ALIGNMENT,
+    MODE_CROPPING, MODE_ANAGLYPH,    MODE_SBS_TO_AB, MODE_AB_TO_SBS,
+};
+
+constexpr const char* kVersion = "1.3";
+constexpr const char* kReleaseDate = "Aug 20 2015";
+
+}  // namespace
+
+const char* const kNotesText =
+    "Notes:\nDeinterlacing: Source video must be an interlaced field-sequential stereoscopic video. Output video "
+    "will be half the height and twice the width of the original video.\n\nCentering: Source video must be side by "
+    "side video either in parallel or crossed-eye format.\nVertical centering margins (of width = Width/4 pixels) are "
+    "added on both sides of the left and right images.\n\nAnaglyph: Source video must be side by side video either "
+    "in parallel or crossed-eye format. Output video will be half the width of the original video.";
+
+std::string version_text() { return std::string("Version ") + kVersion + " - " + kReleaseDate; }
+
+void fill_controls(DialogControls& controls, const FilterSettings& settings) {
+    controls.set_checked(IDC_SWAP, settings.swap_lr != 0);
+    // A mode without a button (a corrupted record) leaves all eight unchecked.
+    if (is_known_mode(settings.mode)) {
+        controls.set_checked(settings.mode, true);
+    }
+    controls.set_text(IDC_CENTER_WIDTH, format_integer(settings.center_width));
+    controls.set_text(IDC_FILL_COLOR, format_hex(settings.fill_color));
+    controls.set_text(IDC_ALIGN_HORZ, format_integer(settings.align_horz));
+    controls.set_text(IDC_ALIGN_VERT, format_integer(settings.align_vert));
+    controls.set_text(IDC_CROP_X, format_integer(settings.crop_x));
+    controls.set_text(IDC_CROP_Y, format_integer(settings.crop_y));
+    controls.set_text(IDC_CROP_WIDTH, format_integer(settings.crop_width));
+    controls.set_text(IDC_CROP_HEIGHT, format_integer(settings.crop_height));
+    controls.set_text(IDC_NOTES, kNotesText);
+    show_coefficients(controls);
+    controls.set_text(IDC_VERSION, version_text());
+}
+
+void show_coefficients(DialogControls& controls) {
+    for (int i = 0; i < IDC_COEF_COUNT; ++i) {
+        controls.set_text(IDC_COEF_FIRST + i, format_coefficient(anaglyph_coefficients[static_cast<std::size_t>(i)]));
+    }
+}
+
+void apply_controls(DialogControls& controls, FilterSettings& settings) {
+    settings.swap_lr = controls.is_checked(IDC_SWAP) ? 1 : 0;
+    settings.mode = MODE_NOP;
+    for (std::int32_t mode : kModeTestOrder) {
+        if (controls.is_checked(mode)) {
+            settings.mode = mode;
+            break;
+        }
+    }
+    settings.center_width = read_integer(controls.text(IDC_CENTER_WIDTH));
+    if (std::optional<std::uint32_t> color = read_hex(controls.text(IDC_FILL_COLOR))) {
+        settings.fill_color = *color;
+    }
+    settings.align_horz = read_integer(controls.text(IDC_ALIGN_HORZ));
+    settings.align_vert = read_integer(controls.text(IDC_ALIGN_VERT));
+    settings.crop_x = read_integer(controls.text(IDC_CROP_X));
+    settings.crop_y = read_integer(controls.text(IDC_CROP_Y));
+    settings.crop_width = read_integer(controls.text(IDC_CROP_WIDTH));
+    settings.crop_height = read_integer(controls.text(IDC_CROP_HEIGHT));
+    read_coefficients(controls);
+    controls.end_dialog(kResultOk);
+}
+
+void read_coefficients(DialogControls& controls) {
+    for (int i = 0; i < IDC_COEF_COUNT; ++i) {
+        anaglyph_coefficients[static_cast<std::size_t>(i)] = read_floating(controls.text(IDC_COEF_FIRST + i));
+    }
+}
+
+void reset_coefficients(DialogControls& controls) {
+    anaglyph_coefficients = anaglyph_default_coefficients;
+    show_coefficients(controls);
+}
+
+void choose_colour(DialogControls& controls) {
+    // The text holds a frame pixel (0x00RRGGBB), the chooser speaks COLORREF
+    // (0x00BBGGRR): exchange red and blue both ways so the colour picked is
+    // the colour the frame gets. A text without a value offers black.
+    const std::uint32_t pixel = read_hex(controls.text(IDC_FILL_COLOR)).value_or(0);
+    std::uint32_t colorref = swap_red_blue(pixel);
+    if (controls.choose_color(colorref)) {
+        controls.set_text(IDC_FILL_COLOR, format_hex(swap_red_blue(colorref)));
+    }
+}
+
+void cancel(DialogControls& controls) { controls.end_dialog(kResultCancel); }
+
+bool handle_command(DialogControls& controls, FilterSettings& settings, int id) {
+    switch (id) {
+    case IDOK:
+        apply_controls(controls, settings);
+        return true;
+    case IDCANCEL:
+        cancel(controls);
+        return false;
+    case IDC_DEFAULT_VALUES:
+        reset_coefficients(controls);
+        return false;
+    case IDC_CHOOSE_COLOR:
+        choose_colour(controls);
+        return false;
+    default:
+        return false;
+    }
+}
+
+}  // namespace ocuvex::dialog

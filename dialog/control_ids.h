@@ -1,0 +1,47 @@
+/* Identifiers of the configuration dialog and its controls, shared by the
+   resource script and the code. Plain C macros: windres's preprocessor reads
+   this file too. */
+#ifndef OCUVEX_DIALOG_CONTROL_IDS_H
+#define OCUVEX_DIALOG_CONTROL_IDS_H
+
+#define IDD_CONFIG 101
+
+#ifndef IDOK
+#define IDOK 1
+#endif
+#ifndef IDCANCEL
+#define IDCANCEL 2
+#endif
+
+#define IDC_SWAP 1001
+#define IDC_VERSION 1002
+#define IDC_CENTER_WIDTH 1006
+#define IDC_FILL_COLOR 1007
+#define IDC_ALIGN_HORZ 1008
+#define IDC_NOTES 1009
+#define IDC_DEFAULT_VALUES 1010
+#define IDC_CHOOSE_COLOR 1011
+#define IDC_ALIGN_VERT 1012
+#define IDC_CROP_X 1013
+#define IDC_CROP_Y 1014
+#define IDC_CROP_WIDTH 1015
+#define IDC_CROP_HEIGHT 1016
+
+/* The 18 coefficient edits: IDC_COEF_FIRST + 6 * row + column. */
+#define IDC_COEF_FIRST 1570
+#define IDC_COEF_COUNT 18
+
+/* The radio buttons' ids are the ConversionMode values; the code takes them
+   from core/filter_settings.h, the resource script from here. */
+#ifdef RC_INVOKED
+#define MODE_NOP 200
+#define MODE_DEINTERLACE 201
+#define MODE_CENTERING 202
+#define MODE_ANAGLYPH 203
+#define MODE_SBS_TO_AB 204
+#define MODE_AB_TO_SBS 205
+#define MODE_ALIGNMENT 206
+#define MODE_CROPPING 207
+#endif
+
+#endif

@@ -1,0 +1,123 @@
+// An in-memory stand-in for the window system: the controls of IDD_CONFIG
+// built from the template table, a scripted colour chooser, and a user who
+// types, clicks and presses buttons.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dialog/config_dialog.h"
+#include "dialog/config_template.h"
+#include "dialog/text_numbers.h"
+
+namespace ocuvex::dialog::testing {
+
+class FakeDialog final : public DialogControls {
+  public:
+    struct ChooserAnswer {
+        bool accept;
+        std::uint32_t colorref;
+    };
+
+    FakeDialog() {
+        for (const ControlTemplate& control : kConfigControls) {
+            if (control.id != -1) {
+                controls_[control.id] = Control{control.kind, control.text, false};
+            }
+        }
+    }
+
+    // The dialog opens over `settings`, as WM_INITDIALOG does.
+    void open(FilterSettings& settings) {
+        settings_ = &settings;
+        fill_controls(*this, settings);
+    }
+
+    // The user replaces a control's text.
+    void type(int id, std::string_view text) { set_text(id, text); }
+
+    // The user clicks a control: check boxes toggle, radio buttons check
+    // themselves and uncheck the rest of their group, push buttons send their
+    // command. Returns what the dialog procedure answers for a command.
+    bool click(int id) {
+        Control& control = controls_.at(id);
+        switch (control.kind) {
+        case ControlKind::kCheckBox:
+            control.checked = !control.checked;
+            return false;
+        case ControlKind::kFirstRadio:
+        case ControlKind::kRadio:
+            for (auto& [other_id, other] : controls_) {
+                if (other.kind == ControlKind::kFirstRadio || other.kind == ControlKind::kRadio) {
+                    other.checked = other_id == id;
+                }
+            }
+            return false;
+        default:
+            return press(id);
+        }
+    }
+
+    // A WM_COMMAND with this id, as the Enter key (IDOK) or Escape (IDCANCEL) send.
+    bool press(int id) { return handle_command(*this, *settings_, id); }
+
+    // Answers for the coming chooser runs, in order; without one the chooser is cancelled.
+    void answer_chooser(ChooserAnswer answer) { chooser_answers_.push_back(answer); }
+    const std::vector<std::uint32_t>& chooser_offers() const { return chooser_offers_; }
+
+    std::optional<int> result() const { return result_; }
+
+    // DialogControls.
+    void set_text(int id, std::string_view text) override {
+        if (auto it = controls_.find(id); it != controls_.end()) {
+            it->second.text = std::string(text);
+        }
+    }
+    std::string text(int id) const override {
+        auto it = controls_.find(id);
+        if (it == controls_.end()) {
+            return "";
+        }
+        return it->second.text.substr(0, kMaxControlText);
+    }
+    void set_checked(int id, bool checked) override {
+        if (auto it = controls_.find(id); it != controls_.end()) {
+            it->second.checked = checked;
+        }
+    }
+    bool is_checked(int id) const override {
+        auto it = controls_.find(id);
+        return it != controls_.end() && it->second.checked;
+    }
+    bool choose_color(std::uint32_t& colorref) override {
+        chooser_offers_.push_back(colorref);
+        if (chooser_answers_.empty()) {
+            return false;
+        }
+        const ChooserAnswer answer = chooser_answers_.front();
+        chooser_answers_.pop_front();
+        if (answer.accept) {
+            colorref = answer.colorref;
+        }
+        return answer.accept;
+    }
+    void end_dialog(int result) override { result_ = result; }
+
+  private:
+    struct Control {
+        ControlKind kind;
+        std::string text;
+        bool checked;
+    };
+
+    std::map<int, Control> controls_;
+    FilterSettings* settings_ = nullptr;
+    std::deque<ChooserAnswer> chooser_answers_;
+    std::vector<std::uint32_t> chooser_offers_;
+    std::optional<int> result_;
+};
+
+}  // namespace ocuvex::dialog::testing
