@@ -49,6 +49,12 @@ Frames make_frames(std::int32_t mode, bool swap) {
     f.dst_pixels.resize(static_cast<std::size_t>(g.pitch / 4) * g.h);
     f.dst = make_frame_view(f.dst_pixels.data(), g.w, g.h, g.pitch);
     f.bytes_written = static_cast<std::size_t>(g.w) * g.h * 4;
+    // Centering writes more than it reads: the memcpy baseline must not read
+    // past the source.
+    if (f.src_pixels.size() < f.bytes_written / 4) {
+        f.src_pixels.resize(f.bytes_written / 4);
+        f.src = make_frame_view(f.src_pixels.data() + static_cast<std::size_t>(w) * (h - 1), w, h, -4 * w);
+    }
     return f;
 }
 

@@ -41,6 +41,9 @@ constexpr AnaglyphKernel kKernels[] = {
 #if OCUVEX_HAVE_AVX2_KERNEL
     {"avx2", anaglyph_row_avx2, cpu_has_avx2},
 #endif
+#if OCUVEX_HAVE_AVX512_KERNEL
+    {"avx512", anaglyph_row_avx512, cpu_has_avx512},
+#endif
 };
 
 const AnaglyphKernel& choose_kernel() {
@@ -90,7 +93,11 @@ void convert_anaglyph_with(const AnaglyphMatrix& m, AnaglyphRowKernel kernel, co
         return;
     }
     const bool swap = settings.swap_lr != 0;
-    for (std::int32_t r = 0; r < src.h; ++r) {
+    // Rows are independent: walk them in increasing source addresses, which
+    // the hardware prefetchers follow best.
+    const bool reverse = src.pitch < 0;
+    for (std::int32_t i = 0; i < src.h; ++i) {
+        const std::int32_t r = reverse ? src.h - 1 - i : i;
         const std::uint32_t* row = src.pixels(r);
         kernel(m, swap ? row + half : row, swap ? row : row + half, dst.pixels(r), half);
     }

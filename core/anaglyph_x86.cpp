@@ -2,7 +2,13 @@
 
 #if OCUVEX_HAVE_X86_KERNELS
 
+// GCC 12's AVX-512 intrinsics start from a self-initialised "undefined"
+// vector and warn about it wherever they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 
 namespace ocuvex {
 
@@ -41,9 +47,11 @@ __attribute__((target("sse2"))) void anaglyph_row_sse2(const AnaglyphMatrix& m, 
             _mm_cvtepi32_pd(channel_epi32(rp, 8)),  _mm_cvtepi32_pd(channel_epi32(rp, 0)),
         };
         __m128i result = _mm_setzero_si128();
+#pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
             const __m128d* row = &c[6 * k];
             __m128d s = _mm_mul_pd(in[0], row[0]);
+#pragma GCC unroll 5
             for (int i = 1; i < 6; ++i) {
                 s = _mm_add_pd(s, _mm_mul_pd(in[i], row[i]));
             }
@@ -94,9 +102,11 @@ __attribute__((target("avx2"))) void anaglyph_row_avx2(const AnaglyphMatrix& m, 
             channel_pd(rp, 16), channel_pd(rp, 8), channel_pd(rp, 0),
         };
         __m128i result = _mm_setzero_si128();
+#pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
             const __m256d* row = &c[6 * k];
             __m256d s = _mm256_mul_pd(in[0], row[0]);
+#pragma GCC unroll 5
             for (int i = 1; i < 6; ++i) {
                 s = _mm256_add_pd(s, _mm256_mul_pd(in[i], row[i]));
             }
@@ -105,6 +115,105 @@ __attribute__((target("avx2"))) void anaglyph_row_avx2(const AnaglyphMatrix& m, 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), result);
     }
     anaglyph_row_scalar(m, left + j, right + j, out + j, n - j);
+}
+
+}  // namespace ocuvex
+
+#endif
+
+#if OCUVEX_HAVE_AVX512_KERNEL
+
+#include <cpuid.h>
+
+#define OCUVEX_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl")))
+
+namespace ocuvex {
+
+bool cpu_has_avx512() {
+    if (__builtin_cpu_supports("avx512f") == 0 || __builtin_cpu_supports("avx512dq") == 0 ||
+        __builtin_cpu_supports("avx512bw") == 0 || __builtin_cpu_supports("avx512vl") == 0) {
+        return false;
+    }
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0) {
+        return false;
+    }
+    // XCR0: the OS saves the SSE, AVX, opmask and both halves of the zmm state.
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & 0xE6U) == 0xE6U;
+}
+
+namespace {
+
+// The channel in byte `b` of every pixel widened to 64 bits, as doubles.
+OCUVEX_TARGET_AVX512 __attribute__((always_inline)) inline __m512d channel_pd512(__m512i pixels, int b) {
+    const char z = -1;
+    const auto c = static_cast<char>(b);
+    const auto d = static_cast<char>(b + 8);
+    const __m512i select = _mm512_broadcast_i32x4(_mm_setr_epi8(c, z, z, z, z, z, z, z, d, z, z, z, z, z, z, z));
+    return _mm512_cvtepi64_pd(_mm512_shuffle_epi8(pixels, select));
+}
+
+// Eight output pixels from eight left and eight right pixels.
+OCUVEX_TARGET_AVX512 __attribute__((always_inline)) inline __m256i anaglyph8(const AnaglyphMatrix& m, __m256i lp,
+                                                                             __m256i rp) {
+    const __m512i l = _mm512_cvtepu32_epi64(lp);
+    const __m512i r = _mm512_cvtepu32_epi64(rp);
+    const __m512d in[6] = {
+        channel_pd512(l, 2), channel_pd512(l, 1), channel_pd512(l, 0),
+        channel_pd512(r, 2), channel_pd512(r, 1), channel_pd512(r, 0),
+    };
+    __m256i ch[3];
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        const double* row = &m[6 * static_cast<std::size_t>(k)];
+        __m512d s = _mm512_mul_pd(in[0], _mm512_set1_pd(row[0]));
+#pragma GCC unroll 5
+        for (int i = 1; i < 6; ++i) {
+            s = _mm512_add_pd(s, _mm512_mul_pd(in[i], _mm512_set1_pd(row[i])));
+        }
+        // min returns its second operand when either is NaN, so a NaN sum
+        // stays NaN and truncates to 0x80000000; that and every other
+        // negative result saturate to 0 in the packs below, as a clamp at 0
+        // before adding 0.5 would give.
+        s = _mm512_min_pd(_mm512_set1_pd(255.0), s);
+        ch[k] = _mm512_cvttpd_epi32(_mm512_add_pd(s, _mm512_set1_pd(0.5)));
+    }
+    // Per 128-bit lane (four pixels): blue, green, red bytes, then zeros.
+    const __m256i blue_green = _mm256_packus_epi32(ch[2], ch[1]);
+    const __m256i red_zero = _mm256_packus_epi32(ch[0], _mm256_setzero_si256());
+    const __m256i planes = _mm256_packus_epi16(blue_green, red_zero);
+    const char z = -1;
+    const __m256i interleave = _mm256_setr_epi8(0, 4, 8, z, 1, 5, 9, z, 2, 6, 10, z, 3, 7, 11, z,  //
+                                                0, 4, 8, z, 1, 5, 9, z, 2, 6, 10, z, 3, 7, 11, z);
+    return _mm256_shuffle_epi8(planes, interleave);
+}
+
+}  // namespace
+
+OCUVEX_TARGET_AVX512 void anaglyph_row_avx512(const AnaglyphMatrix& m, const std::uint32_t* left,
+                                              const std::uint32_t* right, std::uint32_t* out, std::int32_t n) {
+    std::int32_t j = 0;
+    // Two independent groups per step keep both the multiply and the add
+    // pipes busy through the latency of the sums.
+    for (; j + 16 <= n; j += 16) {
+        const __m256i l0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left + j));
+        const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(right + j));
+        const __m256i l1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left + j + 8));
+        const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(right + j + 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), anaglyph8(m, l0, r0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j + 8), anaglyph8(m, l1, r1));
+    }
+    // The last 0 to 15 pixels through masked loads and stores, which touch
+    // nothing past the row.
+    for (; j < n; j += 8) {
+        const std::int32_t count = n - j < 8 ? n - j : 8;
+        const auto mask = static_cast<__mmask8>((1U << count) - 1U);
+        const __m256i lp = _mm256_maskz_loadu_epi32(mask, left + j);
+        const __m256i rp = _mm256_maskz_loadu_epi32(mask, right + j);
+        _mm256_mask_storeu_epi32(out + j, mask, anaglyph8(m, lp, rp));
+    }
 }
 
 }  // namespace ocuvex

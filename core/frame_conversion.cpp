@@ -29,8 +29,11 @@ bool plan_fits(const CopyPlan& plan, const FrameView& src, const FrameView& dst)
     if (plan.rows < 0) {
         return false;
     }
-    if (plan.fill && (plan.fill_width > dst.w || plan.rows > dst.h)) {
-        return false;
+    for (int i = 0; i < plan.fill_count; ++i) {
+        const RowFill& f = plan.fills[i];
+        if (f.col < 0 || f.width < 0 || Wide{f.col} + f.width > dst.w || plan.rows > dst.h) {
+            return false;
+        }
     }
     for (int i = 0; i < plan.copy_count; ++i) {
         if (!copy_fits(plan.copies[i], plan.rows, src, dst)) {
@@ -38,6 +41,42 @@ bool plan_fits(const CopyPlan& plan, const FrameView& src, const FrameView& dst)
         }
     }
     return true;
+}
+
+// The byte offset of a copy's first source pixel from the frame's row 0.
+Wide source_offset(const RowCopy& copy, const FrameView& src) {
+    return Wide{copy.src_row} * src.pitch + Wide{4} * copy.src_col;
+}
+
+// Cuts the pixels the copies write out of a whole-row fill (the copies land
+// on the fill's rows), so no destination pixel is written twice.
+void leave_only_margins(CopyPlan& plan) {
+    if (plan.fill_count != 1) {
+        return;
+    }
+    const RowFill row = plan.fills[0];
+    RowFill taken[2] = {};
+    int count = 0;
+    for (int i = 0; i < plan.copy_count; ++i) {
+        if (plan.copies[i].dst_row == 0) {
+            taken[count++] = {plan.copies[i].dst_col, plan.copies[i].width};
+        }
+    }
+    if (count == 2 && taken[1].col < taken[0].col) {
+        std::swap(taken[0], taken[1]);
+    }
+    plan.fill_count = 0;
+    std::int32_t col = row.col;
+    const std::int32_t end = row.col + row.width;
+    for (int i = 0; i <= count; ++i) {
+        const std::int32_t stop = i < count ? std::max(col, taken[i].col) : end;
+        if (stop > col) {
+            plan.fills[plan.fill_count++] = {col, stop - col};
+        }
+        if (i < count) {
+            col = std::max(col, taken[i].col + taken[i].width);
+        }
+    }
 }
 
 // Two row copies, the second one's destination exchanged with the first's when swapped.
@@ -77,9 +116,9 @@ CopyPlan plan_for_mode(const FilterSettings& settings, const FrameView& src, con
     case MODE_CENTERING: {
         const std::int32_t q = (settings.center_width > 0 ? settings.center_width : 0) / 4;
         plan.rows = H;
-        plan.fill = true;
+        plan.fill_count = 1;
+        plan.fills[0] = {0, dst.w};
         plan.fill_value = settings.fill_color;
-        plan.fill_width = dst.w;
         add_pair(plan, {0, 1, 0, 0, q, hw}, {0, 1, hw, 0, static_cast<std::int32_t>(Wide{hd} + q), hw}, swap);
         break;
     }
@@ -143,17 +182,27 @@ CopyPlan plan_copies(const FilterSettings& settings, const FrameView& src, const
         }
     }
     plan.copy_count = kept;
-    plan.fill = plan.fill && plan.fill_width > 0;
-    if (!plan.fill && kept == 0) {
+    leave_only_margins(plan);
+    if (plan.fill_count == 0 && kept == 0) {
         plan.rows = 0;
     }
+    // Read each row's pixels in increasing addresses, and the rows too.
+    if (kept == 2 && source_offset(plan.copies[1], src) < source_offset(plan.copies[0], src)) {
+        std::swap(plan.copies[0], plan.copies[1]);
+    }
+    plan.reverse = kept > 0 && Wide{plan.copies[0].src_row_step} * src.pitch < 0;
     return plan;
 }
 
 void run_copy_plan(const CopyPlan& plan, const FrameView& src, const FrameView& dst) {
-    for (std::int32_t r = 0; r < plan.rows; ++r) {
-        if (plan.fill) {
-            std::fill_n(dst.pixels(r), plan.fill_width, plan.fill_value);
+    // The rows are independent (source and destination never overlap), so
+    // their order is free.
+    const std::int32_t first = plan.reverse ? plan.rows - 1 : 0;
+    const std::int32_t step = plan.reverse ? -1 : 1;
+    std::int32_t r = first;
+    for (std::int32_t done = 0; done < plan.rows; ++done, r += step) {
+        for (int i = 0; i < plan.fill_count; ++i) {
+            std::fill_n(dst.pixels(r) + plan.fills[i].col, plan.fills[i].width, plan.fill_value);
         }
         for (int i = 0; i < plan.copy_count; ++i) {
             const RowCopy& c = plan.copies[i];

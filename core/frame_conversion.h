@@ -20,15 +20,26 @@ struct RowCopy {
     std::int32_t width;
 };
 
+// `width` pixels of fill colour from column `col` of every destination row.
+struct RowFill {
+    std::int32_t col;
+    std::int32_t width;
+};
+
 // Everything a copy mode does to a frame, worked out once from the settings
 // and the two frame sizes; the per-frame work is then a loop of row copies.
+// Only the margins that no copy covers are filled, so every destination pixel
+// is written once.
 struct CopyPlan {
     std::int32_t rows = 0;
     int copy_count = 0;
-    RowCopy copies[2] = {};
-    bool fill = false;  // write fill_value over the first fill_width pixels of each row first
+    RowCopy copies[2] = {};  // in the order of their source addresses
+    int fill_count = 0;
+    RowFill fills[3] = {};
     std::uint32_t fill_value = 0;
-    std::int32_t fill_width = 0;
+    // Walk the rows last to first: the source's rows then come in increasing
+    // addresses, which the hardware prefetchers follow far better.
+    bool reverse = false;
 };
 
 // The plan of a copy mode, or an empty plan (nothing written) for the

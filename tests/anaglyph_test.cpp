@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -111,6 +112,42 @@ TEST(AnaglyphKernels, EveryKernelThisCpuRunsMatchesTheScalarDefinitionBitForBit)
         pairs += kRow;
     }
     EXPECT_GE(pairs, 1000000U);
+}
+
+TEST(AnaglyphKernels, EveryLengthAndAlignmentWritesExactlyTheRowAndMatchesScalar) {
+    std::mt19937 rng(13);
+    constexpr std::int32_t kMaxRow = 40;
+    constexpr std::int32_t kMaxShift = 16;  // 64 bytes: every offset from a vector boundary
+    constexpr std::uint32_t kGuard = 0xDEADBEEF;
+    std::vector<std::uint32_t> left(kMaxRow + kMaxShift), right(kMaxRow + kMaxShift), want(kMaxRow);
+    std::vector<std::uint32_t> got(kMaxRow + 2 * kMaxShift);
+    for (std::int32_t n = 0; n <= kMaxRow; ++n) {
+        for (std::int32_t shift = 0; shift < kMaxShift; ++shift) {
+            const AnaglyphMatrix m = random_matrix(rng);
+            for (std::size_t j = 0; j < left.size(); ++j) {
+                left[j] = static_cast<std::uint32_t>(rng());
+                right[j] = static_cast<std::uint32_t>(rng());
+            }
+            // The left, right and output rows each start at a different offset.
+            const std::uint32_t* l = left.data() + shift;
+            const std::uint32_t* r = right.data() + (kMaxShift - 1 - shift);
+            std::uint32_t* out = got.data() + kMaxShift + (shift * 7) % kMaxShift;
+            anaglyph_row_scalar(m, l, r, want.data(), n);
+            for (const AnaglyphKernel& kernel : anaglyph_kernels()) {
+                if (!kernel.supported()) {
+                    continue;
+                }
+                std::fill(got.begin(), got.end(), kGuard);
+                kernel.run(m, l, r, out, n);
+                ASSERT_TRUE(std::equal(want.begin(), want.begin() + n, out))
+                    << kernel.name << " n " << n << " shift " << shift;
+                ASSERT_TRUE(std::all_of(got.data(), out, [](std::uint32_t v) { return v == kGuard; }))
+                    << kernel.name << " wrote before the row, n " << n;
+                ASSERT_TRUE(std::all_of(out + n, got.data() + got.size(), [](std::uint32_t v) { return v == kGuard; }))
+                    << kernel.name << " wrote past the row, n " << n;
+            }
+        }
+    }
 }
 
 TEST(AnaglyphKernels, ScalarComesFirstAndTheSelectedKernelIsSupported) {

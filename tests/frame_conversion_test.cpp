@@ -263,10 +263,12 @@ Expected expected_pixel(const FilterSettings& s, const TestFrame& src, std::int3
     }
 }
 
-TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnRandomFramesAndPitches) {
-    std::mt19937 rng(5);
+// Checks `iterations` random conversions of frames up to max_width x max_height
+// against the pixel definitions.
+void check_random_conversions(std::uint32_t seed, int iterations, std::int32_t max_width, std::int32_t max_height) {
+    std::mt19937 rng(seed);
     const PitchKind kinds[] = {PitchKind::packed, PitchKind::padded, PitchKind::negative};
-    for (int iteration = 0; iteration < 6000; ++iteration) {
+    for (int iteration = 0; iteration < iterations; ++iteration) {
         const std::int32_t mode = kFirstMode + static_cast<std::int32_t>(rng() % kModeCount);
         if (mode == MODE_ANAGLYPH) {
             continue;
@@ -281,7 +283,8 @@ TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnRandomFramesAndPit
         s.crop_width = small(14);
         s.crop_height = small(14);
         s.fill_color = static_cast<std::uint32_t>(rng());
-        TestFrame src(static_cast<std::int32_t>(rng() % 14), static_cast<std::int32_t>(rng() % 9), kinds[rng() % 3]);
+        TestFrame src(static_cast<std::int32_t>(rng() % (max_width + 1)),
+                      static_cast<std::int32_t>(rng() % (max_height + 1)), kinds[rng() % 3]);
         src.fill_random(rng);
         const OutputGeometry g = compute_output_geometry(s, src.w(), src.h());
         TestFrame dst(g.w, g.h, kinds[rng() % 3], static_cast<std::int32_t>(rng() % 4));
@@ -290,7 +293,7 @@ TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnRandomFramesAndPit
 
         SCOPED_TRACE(testing::Message() << "mode " << mode << " swap " << int{s.swap_lr} << " src " << src.w() << "x"
                                         << src.h() << " dst " << g.w << "x" << g.h);
-        ASSERT_TRUE(dst.outside_untouched());
+        ASSERT_TRUE(dst.outside_untouched()) << "mode " << mode;
         bool any_outside = false;
         for (std::int32_t r = 0; r < g.h && !any_outside; ++r) {
             for (std::int32_t x = 0; x < g.w; ++x) {
@@ -306,6 +309,14 @@ TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnRandomFramesAndPit
         }
     }
 }
+
+TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnRandomFramesAndPitches) {
+    check_random_conversions(5, 6000, 13, 8);
+}
+
+// Rows of hundreds of bytes, which take the block copies' long paths, at every
+// alignment the random sizes and pitches give.
+TEST(FrameConversion, EveryCopyModeMatchesItsPixelDefinitionOnWideFrames) { check_random_conversions(7, 300, 200, 5); }
 
 TEST(FrameConversion, NoSettingsOrFrameSizesMakeItTouchMemoryOutsideEitherFrame) {
     std::mt19937 rng(6);

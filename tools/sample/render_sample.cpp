@@ -8,6 +8,7 @@
 //   ocuvex_render_sample [--view-size WxH] [--frames N] > sbs.raw
 //   ocuvex_render_sample [--view-size WxH] [--frames N] --output sbs.mkv
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -31,7 +32,7 @@ struct Ball {
 };
 
 std::uint32_t pixel(double r, double g, double b) {
-    auto channel = [](double v) { return static_cast<std::uint32_t>(std::clamp(v, 0.0, 1.0) * 255.0 + 0.5); };
+    auto channel = [](double v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
     return channel(r) << 16 | channel(g) << 8 | channel(b);
 }
 
@@ -110,16 +111,35 @@ int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int 
     }
 }
 
+// A whole decimal number in [low, high], nothing after it.
+bool parse_count(const char* text, long low, long high, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || errno != 0 || value < low || value > high) {
+        return false;
+    }
+    out = static_cast<int>(value);
+    return *end == '\0';
+}
+
+bool parse_size(const char* text, int& w, int& h) {
+    const std::string size(text);
+    const auto x = size.find('x');
+    return x != std::string::npos && parse_count(size.substr(0, x).c_str(), 1, 8192, w) &&
+           parse_count(size.substr(x + 1).c_str(), 1, 8192, h);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int w = 640, h = 360, frames = 48;
     const char* output = nullptr;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--view-size") == 0 && i + 1 < argc &&
-            std::sscanf(argv[i + 1], "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 8192 && h <= 8192) {
+        const bool has_value = i + 1 < argc;
+        if (std::strcmp(argv[i], "--view-size") == 0 && has_value && parse_size(argv[i + 1], w, h)) {
             ++i;
-        } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc && (frames = std::atoi(argv[i + 1])) > 0) {
+        } else if (std::strcmp(argv[i], "--frames") == 0 && has_value && parse_count(argv[i + 1], 1, 100000, frames)) {
             ++i;
         } else if (std::strcmp(argv[i], "--output") == 0 && i + 1 < argc) {
             output = argv[++i];
