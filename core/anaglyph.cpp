@@ -28,7 +28,9 @@ std::uint32_t channel_value(const double* row, double lr, double lg, double lb, 
     }
     s = s + 0.5;
     // NaN fails every comparison and is the only value left outside 0.5 .. 255.5.
-    return s >= 0.5 ? static_cast<std::uint32_t>(s) : 0U;
+    // Through a signed 32-bit value, which SSE2 truncates in one instruction;
+    // straight to unsigned, a 32-bit build would go through the x87 unit.
+    return s >= 0.5 ? static_cast<std::uint32_t>(static_cast<std::int32_t>(s)) : 0U;
 }
 
 bool always() { return true; }

@@ -235,7 +235,7 @@ void MediaReader::take_frame() {
             sws_freeContext(scaler_);
             scaler_ = sws_getContext(
                 width_, height_, static_cast<AVPixelFormat>(frame_->format), width_, height_, AV_PIX_FMT_BGR0,
-                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
+                kScalerFlags, nullptr, nullptr, nullptr);
             if (scaler_ == nullptr) {
                 throw MediaError("cannot read " + quoted(path_) + ": no conversion from its pixel format " +
                                  av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame_->format)));

@@ -197,7 +197,7 @@ void MediaWriter::open(const std::string& temp_path) {
     }
     if (pixel_format != AV_PIX_FMT_BGR0) {
         scaler_ = sws_getContext(video.w, video.h, AV_PIX_FMT_BGR0, video.w, video.h, pixel_format,
-                                 SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr,
+                                 kScalerFlags, nullptr,
                                  nullptr, nullptr);
         if (scaler_ == nullptr) {
             throw MediaError("cannot write " + quoted(final_path) + ": no conversion to " +
