@@ -12,3 +12,11 @@ cmake --build --preset win64
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+# The native suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+# Each fuzz target for a bounded time (OCUVEX_FUZZ_SECONDS, default 60) from its seed corpus.
+cmake --preset fuzz
+cmake --build --preset fuzz
+ctest --preset fuzz

@@ -77,6 +77,10 @@ expect 2 "32-bit range" -- "$ocuvex" geometry --size 2x2 --crop-x 2147483648
 expect 2 "not a whole number" -- "$ocuvex" geometry --size 2x2 --align-horz 1.5
 expect 2 "unknown mode" -- "$ocuvex" raw --size 2x2 --mode sideways
 expect 2 "unknown command" -- "$ocuvex" frobnicate
+expect 2 "larger than 1 GiB" -- "$ocuvex" raw --size 1x1 --mode centering --center-width 2000000000
+expect 2 "unknown command" -- "$ocuvex" "$(printf 'bad\nname\033[2J')"
+[ "$(wc -l <"$work/err")" -le 1 ] && ! grep -q "$(printf '\033')" "$work/err" ||
+    fail "an unknown command was echoed with its control characters"
 expect 0 "" -- "$ocuvex" raw --help
 expect 0 "" -- "$ocuvex" --version
 [ "$(wc -l <"$work/err")" -le 1 ] || fail "an error took more than one line"

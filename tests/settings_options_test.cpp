@@ -82,9 +82,29 @@ TEST(SettingsOptions, MalformedOrOutOfRangeValuesAreRefused) {
 TEST(SettingsOptions, FrameSizeNeedsWidthXHeight) {
     EXPECT_EQ(parse_frame_size("3840x1080", "--size").w, 3840);
     EXPECT_EQ(parse_frame_size("3840x1080", "--size").h, 1080);
-    for (const char* bad : {"3840", "x1080", "3840x", "-1x2", "1x2x3", "axb", "99999999999x1"}) {
+    for (const char* bad :
+         {"3840", "x1080", "3840x", "-1x2", "1x2x3", "axb", "99999999999x1", "-0x5", "5x-0", "+5x5"}) {
         EXPECT_THROW(parse_frame_size(bad, "--size"), UsageError) << bad;
     }
+}
+
+TEST(SettingsOptions, ErrorsQuoteArgumentsOnOneLineWithoutControlCharacters) {
+    const std::vector<std::vector<std::string_view>> bad = {
+        {"--crop-x", "1\n2"},
+        {"--mode", "nop\x1b[2J"},
+        {"--fill-color", "\r\t"},
+        {"--coefficients", "1,\n"},
+    };
+    for (const auto& args : bad) {
+        try {
+            parse(args);
+            ADD_FAILURE() << "accepted " << args[1];
+        } catch (const UsageError& error) {
+            const std::string_view message = error.what();
+            EXPECT_EQ(message.find_first_of("\n\r\t\x1b"), std::string_view::npos) << message;
+        }
+    }
+    EXPECT_EQ(printable("a\nb\x7f\x1b[0m\xc3\xa9"), "a\\x0ab\\x7f\\x1b[0m\xc3\xa9");
 }
 
 }  // namespace

@@ -60,68 +60,6 @@ constexpr const char* kConvertExamples =
     "    ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 \\\n"
     "        sbs.mp4 cropped.mp4\n";
 
-struct ConvertArguments {
-    SettingsOptions options;
-    std::string input;
-    std::string output;
-    bool overwrite = false;
-    bool quiet = false;
-    bool help = false;
-    std::string codec;
-    std::optional<int> crf;
-    std::int64_t frame = 0;
-};
-
-ConvertArguments parse_arguments(std::span<const std::string_view> args) {
-    ConvertArguments parsed;
-    std::vector<std::string_view> positional;
-    ArgumentCursor cursor(args);
-    bool options_done = false;
-    while (!cursor.done()) {
-        const std::string_view name = cursor.option_name();
-        if (options_done || !name.starts_with("-") || name == "-") {
-            positional.push_back(cursor.take_positional());
-        } else if (name == "--") {
-            cursor.take_flag(name);
-            options_done = true;
-        } else if (name == "--help" || name == "-h") {
-            cursor.take_flag(cursor.peek());
-            parsed.help = true;
-        } else if (name == "-y") {
-            cursor.take_flag(name);
-            parsed.overwrite = true;
-        } else if (name == "--quiet" || name == "-q") {
-            cursor.take_flag(cursor.peek());
-            parsed.quiet = true;
-        } else if (name == "--codec") {
-            parsed.codec = std::string(cursor.take_value());
-        } else if (name == "--crf") {
-            const std::int32_t crf = parse_int32(cursor.take_value(), name);
-            if (crf < 0 || crf > 51) {
-                throw UsageError("--crf: expected 0 to 51: '" + std::to_string(crf) + "'");
-            }
-            parsed.crf = crf;
-        } else if (name == "--frame") {
-            const std::int32_t frame = parse_int32(cursor.take_value(), name);
-            if (frame < 0) {
-                throw UsageError("--frame: expected a frame number from 0: '" + std::to_string(frame) + "'");
-            }
-            parsed.frame = frame;
-        } else if (!take_settings_option(cursor, parsed.options)) {
-            throw UsageError("convert: unknown option '" + std::string(cursor.peek()) + "'");
-        }
-    }
-    if (parsed.help) {
-        return parsed;
-    }
-    if (positional.size() != 2) {
-        throw UsageError("convert: expected INPUT and OUTPUT (try ocuvex convert --help)");
-    }
-    parsed.input = std::string(positional[0]);
-    parsed.output = std::string(positional[1]);
-    return parsed;
-}
-
 // How the views of the output lie, in Matroska's names, taking the input
 // to follow the usual convention (left view first); null when unknown.
 const char* stereo_mode_of(const FilterSettings& settings) {
@@ -301,8 +239,58 @@ void convert(const ConvertArguments& arguments) {
 
 }  // namespace
 
+ConvertArguments parse_convert_arguments(std::span<const std::string_view> args) {
+    ConvertArguments parsed;
+    std::vector<std::string_view> positional;
+    ArgumentCursor cursor(args);
+    bool options_done = false;
+    while (!cursor.done()) {
+        const std::string_view name = cursor.option_name();
+        if (options_done || !name.starts_with("-") || name == "-") {
+            positional.push_back(cursor.take_positional());
+        } else if (name == "--") {
+            cursor.take_flag(name);
+            options_done = true;
+        } else if (name == "--help" || name == "-h") {
+            cursor.take_flag(cursor.peek());
+            parsed.help = true;
+        } else if (name == "-y") {
+            cursor.take_flag(name);
+            parsed.overwrite = true;
+        } else if (name == "--quiet" || name == "-q") {
+            cursor.take_flag(cursor.peek());
+            parsed.quiet = true;
+        } else if (name == "--codec") {
+            parsed.codec = std::string(cursor.take_value());
+        } else if (name == "--crf") {
+            const std::int32_t crf = parse_int32(cursor.take_value(), name);
+            if (crf < 0 || crf > 51) {
+                throw UsageError("--crf: expected 0 to 51: '" + std::to_string(crf) + "'");
+            }
+            parsed.crf = crf;
+        } else if (name == "--frame") {
+            const std::int32_t frame = parse_int32(cursor.take_value(), name);
+            if (frame < 0) {
+                throw UsageError("--frame: expected a frame number from 0: '" + std::to_string(frame) + "'");
+            }
+            parsed.frame = frame;
+        } else if (!take_settings_option(cursor, parsed.options)) {
+            throw UsageError("convert: unknown option '" + printable(cursor.peek()) + "'");
+        }
+    }
+    if (parsed.help) {
+        return parsed;
+    }
+    if (positional.size() != 2) {
+        throw UsageError("convert: expected INPUT and OUTPUT (try ocuvex convert --help)");
+    }
+    parsed.input = std::string(positional[0]);
+    parsed.output = std::string(positional[1]);
+    return parsed;
+}
+
 int run_convert(std::span<const std::string_view> args) {
-    const ConvertArguments arguments = parse_arguments(args);
+    const ConvertArguments arguments = parse_convert_arguments(args);
     if (arguments.help) {
         std::fputs(kConvertUsage, stdout);
         std::fputs(settings_options_help(), stdout);

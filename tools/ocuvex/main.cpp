@@ -65,7 +65,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::fprintf(stderr, "ocuvex: unknown command '%.*s' (try ocuvex --help)\n", static_cast<int>(args[0].size()),
-                 args[0].data());
+    std::fprintf(stderr, "ocuvex: unknown command '%s' (try ocuvex --help)\n", ocuvex::cli::printable(args[0]).c_str());
     return 2;
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "tools/ocuvex/settings_options.h"
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -65,7 +67,7 @@ std::string av_error_text(int code) {
     return text;
 }
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+std::string quoted(const std::string& path) { return "'" + printable(path) + "'"; }
 
 void capture_library_log() { av_log_set_callback(log_callback); }
 

@@ -51,7 +51,7 @@ const AVCodec* find_encoder(const OutputFormat& format, const VideoSettings& vid
     const std::string name = video.codec.empty() ? format.default_codec : video.codec;
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
     if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO) {
-        throw UsageError("--codec: no video encoder named '" + name + "' in this FFmpeg");
+        throw UsageError("--codec: no video encoder named '" + printable(name) + "' in this FFmpeg");
     }
     return codec;
 }

@@ -45,7 +45,7 @@ RawArguments parse_arguments(std::span<const std::string_view> args, const char*
             parsed.size = parse_frame_size(cursor.take_value(), name);
             have_size = true;
         } else if (!take_settings_option(cursor, parsed.options)) {
-            throw UsageError(std::string(command) + ": unknown option '" + std::string(cursor.peek()) + "'");
+            throw UsageError(std::string(command) + ": unknown option '" + printable(cursor.peek()) + "'");
         }
     }
     if (!have_size && !parsed.help) {
@@ -85,6 +85,10 @@ int run_raw(std::span<const std::string_view> args) {
     }
     const OutputGeometry out = compute_output_geometry(settings, size.w, size.h);
     report_corrections(parsed.options.settings, settings, size);
+    // Centering can widen a frame to half a billion pixels: refuse rather than allocate gigabytes.
+    if (std::int64_t{out.pitch} * out.h > kMaxFrameBytes) {
+        throw UsageError("raw: the output frame would be larger than 1 GiB");
+    }
 
     // Both frames are top-down buffers seen bottom-up through a negative
     // pitch, as the host hands them over. The destination keeps the host's

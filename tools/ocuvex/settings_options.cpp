@@ -44,7 +44,7 @@ constexpr std::array<IntegerField, 7> kIntegerFields = {{
 }};
 
 [[noreturn]] void fail(std::string_view option, std::string_view text, std::string_view why) {
-    throw UsageError(std::string(option) + ": " + std::string(why) + ": '" + std::string(text) + "'");
+    throw UsageError(std::string(option) + ": " + std::string(why) + ": '" + printable(text) + "'");
 }
 
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
@@ -72,7 +72,7 @@ std::string_view ArgumentCursor::take_value() {
         return arg.substr(equals + 1);
     }
     if (index_ >= args_.size()) {
-        throw UsageError(std::string(arg) + ": missing value");
+        throw UsageError(printable(arg) + ": missing value");
     }
     return args_[index_++];
 }
@@ -151,7 +151,9 @@ FrameSize parse_frame_size(std::string_view text, std::string_view option) {
     const auto part = [&](std::string_view digits) {
         std::int32_t value = 0;
         const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        if (digits.empty() || end != digits.data() + digits.size() || error != std::errc{} || value < 0) {
+        // Digits only: from_chars alone would take "-0" as a width of 0.
+        if (digits.empty() || digits[0] < '0' || digits[0] > '9' || end != digits.data() + digits.size() ||
+            error != std::errc{}) {
             fail(option, text, "expected WIDTHxHEIGHT, e.g. 3840x1080");
         }
         return value;
