@@ -219,7 +219,7 @@ bool take_settings_option(ArgumentCursor& cursor, SettingsOptions& options) {
 
 // Says which settings the geometry corrected, so a surprising output size is explained.
 void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size) {
-    if (std::memcmp(&before, &after, sizeof before) == 0) {
+    if (before == after) {
         return;
     }
     std::fprintf(stderr,
