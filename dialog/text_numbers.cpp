@@ -51,6 +51,14 @@ bool starts_with_word(std::string_view text, std::string_view lower_word) {
     return true;
 }
 
+// Steps over an optional sign at text[i]; true when it was a minus.
+bool take_sign(std::string_view text, std::size_t& i) {
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        return text[i++] == '-';
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string format_integer(std::int32_t value) {
@@ -80,11 +88,7 @@ std::string format_coefficient(double value) {
 std::int32_t read_integer(std::string_view text) {
     text = skip_space(text);
     std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = take_sign(text, i);
     // Saturate the magnitude just past the 32-bit range so long digit runs cannot overflow.
     constexpr std::int64_t kCap = std::int64_t{1} << 32;
     std::int64_t magnitude = 0;
@@ -102,11 +106,7 @@ std::optional<std::uint32_t> read_hex(std::string_view text) {
     // The field width of "%08lx": the sign and the 0x prefix count among the eight.
     text = text.substr(0, 8);
     std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = take_sign(text, i);
     bool any_digit = false;
     if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         // "0x" without a hexadecimal digit after it still read its 0, as the C library's scan does.
@@ -127,11 +127,7 @@ std::optional<std::uint32_t> read_hex(std::string_view text) {
 double read_floating(std::string_view text) {
     text = skip_space(text);
     std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = take_sign(text, i);
     const std::string_view rest = text.substr(i);
     if (starts_with_word(rest, "inf")) {
         return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
