@@ -11,14 +11,10 @@ set -euo pipefail
 prefix=$1
 command=$2
 shift 2
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" DISPLAY=
-
-# Debian's `wine` prefers the 32-bit loader, which a kernel without 32-bit
-# emulation starts only through qemu (scripts/i386-emulation.sh); 64-bit
-# programs go straight to the 64-bit loader.
-wine32=/usr/lib/wine/wine
-wine64=/usr/lib/wine/wine64
-can_run_32bit() { "$wine32" --version >/dev/null 2>&1; }
+# shellcheck source=tests/host/wine_common.sh
+source "$(dirname "$0")/wine_common.sh"
+wine_environment "$prefix"
+export DISPLAY=
 
 case $command in
 prefix)
@@ -52,17 +48,9 @@ standin)
                 "so the 32-bit module cannot run under Wine here"
             exit 77
         fi
-        loader=$wine32
-    else
-        loader=$wine64
-        export WINELOADER=$wine64
     fi
-    for file in "$win_standin" "$dll"; do
-        if [ ! -f "$file" ]; then
-            echo "wine.sh: '$file' is missing: build the win32 and win64 presets first" >&2
-            exit 1
-        fi
-    done
+    use_loader "$bits"
+    require_built wine.sh "$win_standin" "$dll"
     mkdir -p "$workdir"
     rm -f "$workdir/wine.txt" "$workdir/native.txt"
     "$native_standin" native "$workdir/native.txt"

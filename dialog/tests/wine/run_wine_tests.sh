@@ -7,40 +7,25 @@ set -euo pipefail
 
 if [ "${1:-}" != inner ]; then
     bits=$1 exe=$2 module=$3 workdir=$4 prefix=$5
-    for file in "$exe" "$module"; do
-        if [ ! -f "$file" ]; then
-            echo "run_wine_tests.sh: '$file' is missing: build the win32 and win64 presets first" >&2
-            exit 1
-        fi
-    done
+    # shellcheck source=tests/host/wine_common.sh
+    source "$(dirname "$0")/../../../tests/host/wine_common.sh"
+    require_built run_wine_tests.sh "$exe" "$module"
     mkdir -p "$workdir"
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$0" inner "$@"
 fi
 shift
 bits=$1 exe=$2 module=$3 workdir=$4 prefix=$5
 
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-# Debian's `wine` always starts the 32-bit loader, which a kernel without
-# 32-bit support cannot run; 64-bit programs get the 64-bit loader directly.
-wine32=/usr/lib/wine/wine
-wine64=/usr/lib/wine/wine64
-[ -x "$wine32" ] || wine32=wine
-[ -x "$wine64" ] || wine64=wine
+# shellcheck source=tests/host/wine_common.sh
+source "$(dirname "$0")/../../../tests/host/wine_common.sh"
+wine_environment "$prefix"
 
-# The prefix is normally made by the host tests' fixture; make it here when
-# run alone. Wine's own fonts give the dialog its designed size.
-if [ ! -f "$prefix/.ocuvex-ready" ]; then
-    mkdir -p "$(dirname "$prefix")"
-    DISPLAY= WINELOADER=$wine64 "$wine64" wineboot --init >/dev/null 2>&1 || true
-    wineserver -w
-    cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
-    "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    wineserver -w
-    touch "$prefix/.ocuvex-ready"
-fi
+# The prefix (with Wine's own fonts, which give the dialog its designed size)
+# is the host tests' fixture; a run on its own makes it the same way.
+DISPLAY='' bash "$(dirname "$0")/../../../tests/host/wine.sh" "$prefix" prefix
+use_loader "$bits"
 
 if [ "$bits" = 32 ]; then
-    loader=$wine32
     # A kernel without 32-bit support cannot start the loader (126); an
     # emulated one (qemu-user) starts it, but far too slowly for a dialog
     # test (124). The probe only prints the test program's usage (2).
@@ -56,9 +41,6 @@ if [ "$bits" = 32 ]; then
         echo "run_wine_tests.sh: 32-bit Wine cannot run the test program (exit $probe)" >&2
         exit 1
     fi
-else
-    loader=$wine64
-    export WINELOADER=$wine64
 fi
 
 # The test program waits at the first dialog until the screenshot is taken.
