@@ -233,9 +233,8 @@ void MediaReader::take_frame() {
     } else {
         if (scaler_ == nullptr || scaler_format_ != frame_->format) {
             sws_freeContext(scaler_);
-            scaler_ = sws_getContext(
-                width_, height_, static_cast<AVPixelFormat>(frame_->format), width_, height_, AV_PIX_FMT_BGR0,
-                kScalerFlags, nullptr, nullptr, nullptr);
+            scaler_ = sws_getContext(width_, height_, static_cast<AVPixelFormat>(frame_->format), width_, height_,
+                                     AV_PIX_FMT_BGR0, kScalerFlags, nullptr, nullptr, nullptr);
             if (scaler_ == nullptr) {
                 throw MediaError("cannot read " + quoted(path_) + ": no conversion from its pixel format " +
                                  av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame_->format)));

@@ -196,9 +196,8 @@ void MediaWriter::open(const std::string& temp_path) {
         throw MediaError("cannot write " + quoted(final_path) + ": out of memory");
     }
     if (pixel_format != AV_PIX_FMT_BGR0) {
-        scaler_ = sws_getContext(video.w, video.h, AV_PIX_FMT_BGR0, video.w, video.h, pixel_format,
-                                 kScalerFlags, nullptr,
-                                 nullptr, nullptr);
+        scaler_ = sws_getContext(video.w, video.h, AV_PIX_FMT_BGR0, video.w, video.h, pixel_format, kScalerFlags,
+                                 nullptr, nullptr, nullptr);
         if (scaler_ == nullptr) {
             throw MediaError("cannot write " + quoted(final_path) + ": no conversion to " +
                              av_get_pix_fmt_name(pixel_format));
