@@ -2,6 +2,7 @@
 // core, read and written through FFmpeg's libraries.
 #include <unistd.h>
 
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -82,7 +83,7 @@ const char* stereo_mode_of(const FilterSettings& settings) {
 }
 
 std::string clock_text(double seconds) {
-    const auto total = static_cast<long>(seconds + 0.5);
+    const long total = std::lround(seconds);
     char text[32];
     if (total >= 3600) {
         std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
