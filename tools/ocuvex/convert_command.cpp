@@ -2,8 +2,8 @@
 // core, read and written through FFmpeg's libraries.
 #include <unistd.h>
 
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
