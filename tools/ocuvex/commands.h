@@ -23,6 +23,7 @@ struct ConvertArguments {
     std::string output;
     bool overwrite = false;
     bool quiet = false;
+    bool strict = false;  // damage stops the conversion
     bool help = false;
     std::string codec;
     std::optional<int> crf;

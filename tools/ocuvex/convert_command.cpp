@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "core/frame_conversion.h"
 #include "core/output_geometry.h"
 #include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/media_conversion.h"
 #include "tools/ocuvex/media_reader.h"
 #include "tools/ocuvex/media_writer.h"
 #include "tools/ocuvex/output_file.h"
@@ -32,6 +32,9 @@ constexpr const char* kConvertUsage =
     "  --codec NAME          video encoder, e.g. libx264 (default) or ffv1 (lossless, in .mkv)\n"
     "  --crf N               H.264 quality, 0 (lossless) to 51 (worst); default 18\n"
     "  --frame N             still OUTPUT from a video INPUT: convert frame N (from 0; default 0)\n"
+    "  --strict              stop at the first damaged or undecodable frame (exit 1, OUTPUT not\n"
+    "                        written); by default the decoder conceals what it can, frames it cannot\n"
+    "                        decode are skipped and one line at the end counts them\n"
     "  -q, --quiet           print nothing but errors (no progress line, no notes)\n"
     "  -h, --help            this text\n"
     "\n";
@@ -143,6 +146,28 @@ class Progress {
     bool closed_ = false;
 };
 
+// One line on how much of the input was damaged, when any was.
+void report_damage(const ConvertArguments& arguments, const DamageTally& damage, std::int64_t dropped_late) {
+    const std::int64_t dropped = damage.dropped + dropped_late;
+    if (!damage.any() && dropped == 0) {
+        return;
+    }
+    std::string line = quoted(arguments.input) + " is damaged:";
+    const auto frames = [](std::int64_t n) { return std::to_string(n) + (n == 1 ? " frame" : " frames"); };
+    std::string parts;
+    const auto add = [&parts](const std::string& part) { parts += (parts.empty() ? " " : ", ") + part; };
+    if (damage.damaged > 0) {
+        add(frames(damage.damaged) + " concealed by the decoder");
+    }
+    if (dropped > 0) {
+        add(frames(dropped) + " dropped");
+    }
+    if (!damage.cut_short.empty()) {
+        add(damage.cut_short);
+    }
+    std::fprintf(stderr, "ocuvex: %s%s; %s written\n", line.c_str(), parts.c_str(), quoted(arguments.output).c_str());
+}
+
 void convert(const ConvertArguments& arguments) {
     const OutputFormat* format = find_output_format(arguments.output);
     if (format == nullptr) {
@@ -155,13 +180,18 @@ void convert(const ConvertArguments& arguments) {
     if (format->is_still() && (!video.codec.empty() || video.crf)) {
         throw UsageError(quoted(arguments.output) + ": --codec and --crf apply to video outputs only");
     }
-    check_codec_choice(*format, video);
+    if (const std::string problem = codec_choice_problem(*format, video); !problem.empty()) {
+        throw UsageError(problem);
+    }
     if (arguments.options.coefficients) {
         anaglyph_coefficients = *arguments.options.coefficients;
     }
 
     capture_library_log();
-    MediaReader reader(arguments.input);
+    install_stop_handlers();
+    ReaderOptions reading;
+    reading.strict = arguments.strict;
+    MediaReader reader(arguments.input, reading);
     FilterSettings settings = arguments.options.settings;
     const OutputGeometry geometry = compute_output_geometry(settings, reader.width(), reader.height());
     if (!arguments.quiet) {
@@ -174,68 +204,36 @@ void convert(const ConvertArguments& arguments) {
                          "; nothing to write");
     }
     const bool still_out = format->is_still();
-    if (!still_out || reader.is_still()) {
-        if (arguments.frame != 0) {
-            throw UsageError("--frame: only for a still OUTPUT from a video INPUT");
-        }
+    if ((!still_out || reader.is_still()) && arguments.frame != 0) {
+        throw UsageError("--frame: only for a still OUTPUT from a video INPUT");
     }
     check_output_path(arguments.input, arguments.output, arguments.overwrite);
+    if (still_out && !reader.seek_frame(arguments.frame)) {
+        throw MediaError(quoted(arguments.input) + " has only " + std::to_string(reader.frames_in_input()) +
+                         " frames; --frame counts from 0");
+    }
 
-    install_stop_handlers();
     OutputFile file(arguments.output, arguments.overwrite);
-    const AVStream* stream = reader.video_stream();
     video.w = geometry.w;
     video.h = geometry.h;
-    video.time_base = stream->time_base;
     video.frame_rate = reader.frame_rate();
-    video.sample_aspect_ratio =
-        stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio : stream->codecpar->sample_aspect_ratio;
+    video.sample_aspect_ratio = reader.sample_aspect_ratio();
     video.stereo_mode = stereo_mode_of(settings);
     MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
 
-    // Both frames are top-down buffers seen bottom-up through a negative
-    // pitch, as the host hands frames over.
-    const FrameView dst =
-        make_frame_view(writer.frame_pixels() + static_cast<std::ptrdiff_t>(writer.frame_pitch()) * (geometry.h - 1),
-                        geometry.w, geometry.h, -writer.frame_pitch());
     const bool terminal = isatty(STDERR_FILENO) != 0;
     Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames());
-    std::int64_t written = 0;
-    bool done = false;
-    while (!done) {
-        switch (reader.next()) {
-        case MediaReader::Event::VideoFrame: {
-            if (still_out && reader.frames_read() - 1 < arguments.frame) {
-                continue;
-            }
-            const std::int32_t pitch = reader.frame_pitch();
-            const FrameView src =
-                make_frame_view(reader.frame_pixels() + static_cast<std::ptrdiff_t>(pitch) * (reader.height() - 1),
-                                reader.width(), reader.height(), -pitch);
-            convert_frame(settings, src, dst);
-            writer.write_frame(reader.frame_pts());
-            ++written;
-            progress.update(written);
-            done = still_out;
-            break;
-        }
-        case MediaReader::Event::Packet:
-            writer.write_packet(reader.packet());
-            break;
-        case MediaReader::Event::End:
-            done = true;
-            break;
-        }
-    }
+    const std::int64_t written = convert_frames(reader, writer, settings, still_out ? 1 : 0,
+                                                [&progress](std::int64_t done) { progress.update(done); });
     if (written == 0) {
-        throw MediaError(still_out && reader.frames_read() > 0
-                             ? quoted(arguments.input) + " has only " + std::to_string(reader.frames_read()) +
-                                   " frames; --frame counts from 0"
-                             : quoted(arguments.input) + " has no frames to convert");
+        throw MediaError(quoted(arguments.input) + " has no frames to convert");
     }
     writer.finish();
     file.commit();
     progress.update(written, true);
+    if (!arguments.quiet && !still_out) {
+        report_damage(arguments, reader.damage(), writer.frames_dropped());
+    }
 }
 
 }  // namespace
@@ -258,6 +256,9 @@ ConvertArguments parse_convert_arguments(std::span<const std::string_view> args)
         } else if (name == "-y") {
             cursor.take_flag(name);
             parsed.overwrite = true;
+        } else if (name == "--strict") {
+            cursor.take_flag(name);
+            parsed.strict = true;
         } else if (name == "--quiet" || name == "-q") {
             cursor.take_flag(cursor.peek());
             parsed.quiet = true;

@@ -1,10 +1,11 @@
 #include "tools/ocuvex/media_common.h"
 
-#include <cstdio>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <mutex>
-
-#include "tools/ocuvex/settings_options.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -17,9 +18,15 @@ volatile std::sig_atomic_t stop_signal = 0;
 namespace {
 
 std::mutex log_mutex;
-std::string last_error_line;   // guarded by log_mutex: decoder threads log too
-std::string last_input_error;  // guarded by log_mutex
-long input_errors = 0;         // guarded by log_mutex
+std::string last_error_line;  // guarded by log_mutex: decoder threads log too
+std::string pending_line;     // guarded by log_mutex: a message may arrive in parts
+
+// The file a second signal removes. Written only while cleanup_armed is 0,
+// so the handler never reads a half-written name.
+std::array<char, 4096> cleanup_path{};
+volatile std::sig_atomic_t cleanup_armed = 0;
+
+constexpr std::array<int, 5> kStopSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 void log_callback(void* context, int level, const char* format, va_list args) {
     if (level > AV_LOG_ERROR) {
@@ -27,15 +34,15 @@ void log_callback(void* context, int level, const char* format, va_list args) {
     }
     char part[512];
     int print_prefix = 0;
-    av_log_format_line2(context, level, format, args, part, sizeof part, &print_prefix);
+    if (av_log_format_line2(context, level, format, args, part, sizeof part, &print_prefix) < 0) {
+        return;
+    }
     const AVClass* avclass = context != nullptr ? *static_cast<AVClass**>(context) : nullptr;
     const std::lock_guard<std::mutex> lock(log_mutex);
-    // One message may arrive in several parts; a newline ends it.
-    static std::string pending;
-    pending += part;
-    std::string text = pending;
+    pending_line += part;
+    std::string text = pending_line;
     if (!text.empty() && text.back() == '\n') {
-        pending.clear();
+        pending_line.clear();
     }
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
@@ -43,23 +50,61 @@ void log_callback(void* context, int level, const char* format, va_list args) {
     if (avclass != nullptr && avclass->item_name != nullptr) {
         text = std::string(avclass->item_name(context)) + ": " + text;
     }
-    last_error_line = text;
-    // Decoders and demuxers report most damage only here, and go on.
-    if (avclass != nullptr) {
-        const AVClassCategory category =
-            avclass->get_category != nullptr ? avclass->get_category(context) : avclass->category;
-        if (category == AV_CLASS_CATEGORY_DECODER || category == AV_CLASS_CATEGORY_DEMUXER) {
-            ++input_errors;
-            last_input_error = text;
-        }
-    }
+    last_error_line = printable(text);
 }
 
-void on_stop_signal(int signal) { stop_signal = signal; }
+void on_stop_signal(int signal) {
+    if (stop_signal == 0) {
+        stop_signal = signal;
+        return;
+    }
+    // A closed pipe keeps failing writes; that is no reason to hurry.
+    if (signal == SIGPIPE) {
+        return;
+    }
+    // A second signal: end now, as the user insists, but take the
+    // temporary file along.
+    if (cleanup_armed != 0) {
+        unlink(cleanup_path.data());
+    }
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+    raise(signal);
+}
 
 int interrupt_requested(void*) { return stop_signal != 0 ? 1 : 0; }
 
 }  // namespace
+
+void OutputContextFree::operator()(AVFormatContext* context) const {
+    if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
+        avio_closep(&context->pb);
+    }
+    avformat_free_context(context);
+}
+
+void IOContextFree::operator()(AVIOContext* context) const {
+    av_freep(&context->buffer);
+    avio_context_free(&context);
+}
+
+FramePtr allocate_frame() {
+    FramePtr frame(av_frame_alloc());
+    if (frame == nullptr) {
+        throw MediaError("out of memory");
+    }
+    return frame;
+}
+
+PacketPtr allocate_packet() {
+    PacketPtr packet(av_packet_alloc());
+    if (packet == nullptr) {
+        throw MediaError("out of memory");
+    }
+    return packet;
+}
 
 std::string av_error_text(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -67,21 +112,11 @@ std::string av_error_text(int code) {
     return text;
 }
 
-std::string quoted(const std::string& path) { return "'" + printable(path) + "'"; }
-
 void capture_library_log() { av_log_set_callback(log_callback); }
 
 std::string last_library_error() {
     const std::lock_guard<std::mutex> lock(log_mutex);
     return last_error_line;
-}
-
-long input_error_count(std::string* last) {
-    const std::lock_guard<std::mutex> lock(log_mutex);
-    if (last != nullptr) {
-        *last = last_input_error;
-    }
-    return input_errors;
 }
 
 void clear_library_error() {
@@ -93,10 +128,13 @@ void install_stop_handlers() {
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
-    // A second Ctrl-C gets the default action: a stuck process can still be ended.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // One handler at a time: a second signal waits for the first to return.
+    for (const int signal : kStopSignals) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (const int signal : kStopSignals) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 void throw_if_stopped() {
@@ -105,6 +143,29 @@ void throw_if_stopped() {
     }
 }
 
+void set_signal_cleanup_path(const std::string& path) {
+    cleanup_armed = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (path.empty() || path.size() >= cleanup_path.size()) {
+        return;
+    }
+    std::memcpy(cleanup_path.data(), path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    cleanup_armed = 1;
+}
+
 AVIOInterruptCB stop_interrupt_callback() { return AVIOInterruptCB{interrupt_requested, nullptr}; }
+
+void OptionDict::set(const char* key, const char* value) {
+    if (av_dict_set(&dict_, key, value, 0) < 0) {
+        throw MediaError("out of memory");
+    }
+}
+
+void OptionDict::set(const char* key, std::int64_t value) {
+    if (av_dict_set_int(&dict_, key, value, 0) < 0) {
+        throw MediaError("out of memory");
+    }
+}
 
 }  // namespace ocuvex::cli

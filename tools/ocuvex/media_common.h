@@ -1,40 +1,72 @@
-// What the FFmpeg reader and writer share: their error type, FFmpeg's error
-// texts, the captured library log and the stop request raised by a signal.
+// What the FFmpeg reader, writer and pixel graphs share: their error types,
+// owners for libav* objects, FFmpeg's error texts, the captured library log
+// and the stop request raised by a signal.
 #pragma once
 
 #include <csignal>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "tools/ocuvex/printable.h"
+
 extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
 }
 
 namespace ocuvex::cli {
-
-// How pixels are converted between the codecs' formats and the core's 32-bit
-// pixels, both ways. Bicubic with libswscale's default rounding, as the
-// ffmpeg program converts; the more exact rounding and full chroma
-// interpolation cost a quarter of a whole H.264 job's time.
-inline constexpr int kScalerFlags = SWS_BICUBIC;
 
 // A failure reading or writing media: reported as one line, exit status 1.
 struct MediaError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Raised inside the conversion loop once SIGINT or SIGTERM has arrived.
+// Raised inside the conversion once a signal asked the process to stop.
 struct Interrupted : std::runtime_error {
     explicit Interrupted(int signal) : std::runtime_error("interrupted"), signal(signal) {}
     int signal;
 };
 
+// Owners of libav* objects, each freed by the library's matching function.
+struct FrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct CodecContextFree {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct InputContextClose {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+// An output context owns the file it opened (not a custom or absent one).
+struct OutputContextFree {
+    void operator()(AVFormatContext* context) const;
+};
+struct FilterGraphFree {
+    void operator()(AVFilterGraph* graph) const { avfilter_graph_free(&graph); }
+};
+// A custom AVIOContext together with its buffer, which FFmpeg may replace.
+struct IOContextFree {
+    void operator()(AVIOContext* context) const;
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextClose>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextFree>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFree>;
+using IOContextPtr = std::unique_ptr<AVIOContext, IOContextFree>;
+
+// Allocators that throw MediaError("out of memory") rather than return null.
+FramePtr allocate_frame();
+PacketPtr allocate_packet();
+
 // FFmpeg's text for an AVERROR code, e.g. "No such file or directory".
 std::string av_error_text(int code);
-
-// Quotes a path for messages: 'dir/name.mkv'.
-std::string quoted(const std::string& path);
 
 // Routes FFmpeg's own log into a buffer instead of standard error, so every
 // failure stays one line; last_library_error() gives the latest error line
@@ -42,14 +74,16 @@ std::string quoted(const std::string& path);
 void capture_library_log();
 std::string last_library_error();
 void clear_library_error();
-// How many errors decoders and demuxers have logged so far, and the latest.
-long input_error_count(std::string* last = nullptr);
 
 // The signal that asked the conversion to stop, or 0. Set by the handlers
-// install_stop_handlers() installs; a second signal ends the process at once.
+// install_stop_handlers() installs for every signal that ends the process
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE); a second one ends the process
+// at once, after removing the file named by set_signal_cleanup_path().
 extern volatile std::sig_atomic_t stop_signal;
 void install_stop_handlers();
 void throw_if_stopped();
+// The file a second signal removes before the process ends; empty: none.
+void set_signal_cleanup_path(const std::string& path);
 
 // Lets FFmpeg abandon blocking reads and writes once a stop is requested.
 AVIOInterruptCB stop_interrupt_callback();
@@ -61,7 +95,9 @@ class OptionDict {
     OptionDict(const OptionDict&) = delete;
     OptionDict& operator=(const OptionDict&) = delete;
     ~OptionDict() { av_dict_free(&dict_); }
-    void set(const char* key, const char* value) { av_dict_set(&dict_, key, value, 0); }
+    // Throws MediaError when FFmpeg cannot store it.
+    void set(const char* key, const char* value);
+    void set(const char* key, std::int64_t value);
     AVDictionary** get() { return &dict_; }
 
   private:

@@ -1,148 +1,193 @@
 #include "tools/ocuvex/media_reader.h"
 
-#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <string_view>
+
+#include "tools/ocuvex/libav_compat.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
+#include <libavutil/parseutils.h>
+#include <libavutil/time.h>
 }
 
 namespace ocuvex::cli {
 
 namespace {
 
+// Packets of other streams kept while looking for the first frame: beyond
+// this the input has no picture worth waiting for.
+constexpr std::int64_t kMaxHeldBytes = std::int64_t{64} << 20;
+// Errors in a row from a decoder that takes no new packet: a stuck decoder.
+constexpr int kMaxErrorsInARow = 1000;
+
 // The image demuxers: one file, one picture.
 bool is_image_demuxer(std::string_view name) { return name == "image2" || name.ends_with("_pipe"); }
 
-int sws_colorspace(AVColorSpace space) {
-    switch (space) {
-    case AVCOL_SPC_BT709:
-        return SWS_CS_ITU709;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-        return SWS_CS_BT2020;
-    case AVCOL_SPC_FCC:
-        return SWS_CS_FCC;
-    case AVCOL_SPC_SMPTE240M:
-        return SWS_CS_SMPTE240M;
-    default:
-        return SWS_CS_DEFAULT;
-    }
-}
+bool is_valid(AVRational rate) { return rate.num > 0 && rate.den > 0; }
 
-bool is_full_range(const AVFrame* frame) {
-    if (frame->color_range == AVCOL_RANGE_JPEG) {
-        return true;
+std::string damage_text(const AVFrame* frame, bool corrupt_packet) {
+    struct Flag {
+        int bit;
+        const char* text;
+    };
+    constexpr Flag kDecodeErrors[] = {
+        {FF_DECODE_ERROR_INVALID_BITSTREAM, "invalid bitstream"},
+        {FF_DECODE_ERROR_MISSING_REFERENCE, "missing reference frames"},
+        {FF_DECODE_ERROR_CONCEALMENT_ACTIVE, "errors concealed"},
+        {FF_DECODE_ERROR_DECODE_SLICES, "slices not decoded"},
+    };
+    std::string text;
+    const auto add = [&text](const char* part) { text += (text.empty() ? "" : ", ") + std::string(part); };
+    for (const Flag& flag : kDecodeErrors) {
+        if ((frame->decode_error_flags & flag.bit) != 0) {
+            add(flag.text);
+        }
     }
-    const AVPixelFormat f = static_cast<AVPixelFormat>(frame->format);
-    return f == AV_PIX_FMT_YUVJ420P || f == AV_PIX_FMT_YUVJ422P || f == AV_PIX_FMT_YUVJ444P ||
-           f == AV_PIX_FMT_YUVJ440P || f == AV_PIX_FMT_YUVJ411P;
+    if ((frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+        add("marked corrupt by the decoder");
+    }
+    if (corrupt_packet) {
+        add("its data marked corrupt by the demuxer");
+    }
+    return text;
 }
 
 }  // namespace
 
-MediaReader::MediaReader(const std::string& path) : path_(path) {
-    // A constructor that throws runs no destructor: free what was opened.
-    try {
-        open();
-    } catch (...) {
-        release();
-        throw;
-    }
-}
-
-void MediaReader::open() {
-    const std::string& path = path_;
-    format_ = avformat_alloc_context();
+MediaReader::MediaReader(const std::string& path, const ReaderOptions& options) : name_(path) {
+    format_.reset(avformat_alloc_context());
     if (format_ == nullptr) {
         throw MediaError("cannot read " + quoted(path) + ": out of memory");
     }
-    format_->interrupt_callback = stop_interrupt_callback();
-    // Only local files: a playlist or concat list must not reach the network.
-    OptionDict options;
-    options.set("protocol_whitelist", "file");
     // "file:" keeps a name with a colon from being taken for a protocol.
-    const std::string url = "file:" + path;
+    open("file:" + path, options);
+}
+
+MediaReader::MediaReader(AVIOContext* io, const std::string& name, const ReaderOptions& options) : name_(name) {
+    format_.reset(avformat_alloc_context());
+    if (format_ == nullptr) {
+        throw MediaError("cannot read " + quoted(name) + ": out of memory");
+    }
+    format_->pb = io;
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    open("", options);
+}
+
+void MediaReader::open(const std::string& url, const ReaderOptions& options) {
+    strict_ = options.strict;
+    max_packets_ = options.max_packets;
+    format_->interrupt_callback = stop_interrupt_callback();
+    if (options.probe_bytes > 0) {
+        format_->probesize = options.probe_bytes;
+    }
+    if (options.analyze_microseconds > 0) {
+        format_->max_analyze_duration = options.analyze_microseconds;
+    }
+    OptionDict demuxer_options;
+    // Only local files, and nothing beside a file in memory: a playlist or
+    // concat list must not reach the network.
+    demuxer_options.set("protocol_whitelist", (format_->flags & AVFMT_FLAG_CUSTOM_IO) != 0 ? "none" : "file");
     clear_library_error();
-    int status = avformat_open_input(&format_, url.c_str(), nullptr, options.get());
+    AVFormatContext* opened = format_.release();
+    int status = avformat_open_input(&opened, url.c_str(), nullptr, demuxer_options.get());
+    format_.reset(opened);  // freed by avformat_open_input on failure
+    throw_if_stopped();
     if (status == AVERROR_INVALIDDATA) {
-        throw MediaError(quoted(path) + " is not a video or image FFmpeg can read");
+        throw MediaError(quoted(name_) + " is not a video or image FFmpeg can read");
+    }
+    if (status == AVERROR_EOF) {
+        throw MediaError(quoted(name_) + " has no frame that can be decoded");
     }
     if (status < 0) {
-        throw MediaError("cannot read " + quoted(path) + ": " + av_error_text(status));
+        throw MediaError("cannot read " + quoted(name_) + ": " + av_error_text(status));
     }
-    status = avformat_find_stream_info(format_, nullptr);
-    if (status < 0) {
-        throw MediaError("cannot read " + quoted(path) + ": " + av_error_text(status));
+    status = avformat_find_stream_info(format_.get(), nullptr);
+    throw_if_stopped();
+    // The end of a file with no frames: the first frame's search says so.
+    if (status < 0 && status != AVERROR_EOF) {
+        throw MediaError("cannot read " + quoted(name_) + ": " + av_error_text(status));
     }
     const AVCodec* codec = nullptr;
-    video_index_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    video_index_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (video_index_ == AVERROR_STREAM_NOT_FOUND) {
-        throw MediaError(quoted(path) + " has no video stream");
+        throw MediaError(quoted(name_) + " has no video stream");
     }
     if (video_index_ < 0 || codec == nullptr) {
-        const AVStream* st = format_->streams[av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)];
-        throw MediaError("cannot read " + quoted(path) + ": no decoder for its " +
-                         avcodec_get_name(st->codecpar->codec_id) + " video");
+        const int any = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        const AVCodecID id = any >= 0 ? format_->streams[any]->codecpar->codec_id : AV_CODEC_ID_NONE;
+        throw MediaError("cannot read " + quoted(name_) + ": no decoder for its " + avcodec_get_name(id) + " video");
     }
     AVStream* stream = format_->streams[video_index_];
-    decoder_ = avcodec_alloc_context3(codec);
-    packet_ = av_packet_alloc();
-    frame_ = av_frame_alloc();
-    if (decoder_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
-        throw MediaError("cannot read " + quoted(path) + ": out of memory");
+    decoder_.reset(avcodec_alloc_context3(codec));
+    if (decoder_ == nullptr) {
+        throw MediaError("cannot read " + quoted(name_) + ": out of memory");
     }
-    avcodec_parameters_to_context(decoder_, stream->codecpar);
-    decoder_->pkt_timebase = stream->time_base;
-    decoder_->thread_count = 0;
-    // Damage must stop the conversion rather than turn into garbled frames.
-    decoder_->err_recognition = AV_EF_CRCCHECK;
-    status = avcodec_open2(decoder_, codec, nullptr);
+    status = avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
     if (status < 0) {
-        throw MediaError("cannot decode " + quoted(path) + ": " + av_error_text(status));
+        throw MediaError("cannot decode " + quoted(name_) + ": " + av_error_text(status));
     }
-    width_ = stream->codecpar->width;
-    height_ = stream->codecpar->height;
-    if (width_ <= 0 || height_ <= 0) {
-        throw MediaError(quoted(path) + " has a video stream without a picture size");
+    decoder_->pkt_timebase = stream->time_base;
+    decoder_->thread_count = options.threads;
+    if (options.max_pixels > 0) {
+        decoder_->max_pixels = options.max_pixels;
+    }
+    if (strict_) {
+        // Checksums the formats carry are checked too: a mismatch is damage.
+        decoder_->err_recognition |= AV_EF_CRCCHECK;
+    }
+    status = avcodec_open2(decoder_.get(), codec, nullptr);
+    if (status < 0) {
+        throw MediaError("cannot decode " + quoted(name_) + ": " + av_error_text(status));
+    }
+    // Streams the conversion neither decodes nor copies are not even read.
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        if (static_cast<int>(i) != video_index_ && !is_copied_stream(static_cast<int>(i))) {
+            format_->streams[i]->discard = AVDISCARD_ALL;
+        }
+    }
+    timestamps_may_jump_ = (format_->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    mender_ = DiscontinuityMender(timestamps_may_jump_);
+    frame_rate_ = av_guess_frame_rate(format_.get(), stream, nullptr);
+    if (!is_valid(frame_rate_)) {
+        frame_rate_ = AVRational{0, 1};
+    }
+    const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    const AVDictionaryEntry* tagged = av_dict_get(stream->metadata, "DURATION", nullptr, 0);
+    std::int64_t tagged_duration = 0;
+    if (stream->duration > 0 && format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+        announced_end_ = start + stream->duration;
+    } else if (tagged != nullptr && av_parse_time(&tagged_duration, tagged->value, 1) == 0 && tagged_duration > 0) {
+        announced_end_ = start + av_rescale_q(tagged_duration, AV_TIME_BASE_Q, stream->time_base);
     }
     is_still_ = is_image_demuxer(format_->iformat->name);
     if (is_still_) {
         expected_frames_ = 1;
     } else if (stream->nb_frames > 0) {
         expected_frames_ = stream->nb_frames;
-    } else if (format_->duration > 0) {
-        const AVRational rate = frame_rate();
-        if (rate.num > 0 && rate.den > 0) {
-            expected_frames_ = static_cast<std::int64_t>(
-                std::llround(static_cast<double>(format_->duration) * rate.num / rate.den / AV_TIME_BASE));
-        }
+    } else if (format_->duration > 0 && is_valid(frame_rate_)) {
+        expected_frames_ = static_cast<std::int64_t>(std::llround(static_cast<double>(format_->duration) *
+                                                                  frame_rate_.num / frame_rate_.den / AV_TIME_BASE));
     }
-    const int size = av_image_get_buffer_size(AV_PIX_FMT_BGR0, width_, height_, 1);
-    if (size < 0) {
-        throw MediaError(quoted(path) + ": picture too large (" + std::to_string(width_) + "x" +
-                         std::to_string(height_) + ")");
-    }
-    buffer_.resize(static_cast<std::size_t>(size));
-    // Probing may stumble over the start of a stream; damage counts from here.
-    input_errors_seen_ = input_error_count();
+    prime();
 }
 
-MediaReader::~MediaReader() { release(); }
-
-void MediaReader::release() {
-    sws_freeContext(scaler_);
-    scaler_ = nullptr;
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    avcodec_free_context(&decoder_);
-    avformat_close_input(&format_);
-}
-
-AVRational MediaReader::frame_rate() const {
-    return av_guess_frame_rate(format_, format_->streams[video_index_], nullptr);
+void MediaReader::prime() {
+    if (read_on(true, true) != Event::VideoFrame) {
+        throw MediaError(quoted(name_) + " has no frame that can be decoded" +
+                         (damage_.dropped > 0 ? " (" + std::to_string(damage_.dropped) + " packets fail to decode)"
+                                              : ""));
+    }
+    holding_frame_ = true;
+    width_ = frame_->width;
+    height_ = frame_->height;
+    if (width_ <= 0 || height_ <= 0 || av_image_check_size(width_, height_, 0, nullptr) < 0) {
+        throw MediaError(quoted(name_) + " has pictures of " + std::to_string(width_) + "x" + std::to_string(height_) +
+                         " pixels, which cannot be converted");
+    }
+    first_pts_ = frame_->pts;
+    sample_aspect_ratio_ = av_guess_sample_aspect_ratio(format_.get(), format_->streams[video_index_], frame_.get());
 }
 
 bool MediaReader::is_copied_stream(int index) const {
@@ -150,119 +195,305 @@ bool MediaReader::is_copied_stream(int index) const {
     return index != video_index_ && (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE);
 }
 
-void MediaReader::fail_damaged(int code) const {
-    throw_if_stopped();
-    std::string detail = last_library_error();
-    if (detail.empty()) {
-        detail = av_error_text(code);
-    }
-    throw MediaError(quoted(path_) + " is damaged after frame " + std::to_string(frames_read_) + ": " + detail);
-}
-
-void MediaReader::check_logged_damage() const {
-    std::string detail;
-    if (input_error_count(&detail) != input_errors_seen_) {
-        throw_if_stopped();
-        throw MediaError(quoted(path_) + " is damaged after frame " + std::to_string(frames_read_) + ": " + detail);
-    }
-}
-
 MediaReader::Event MediaReader::next() {
-    av_packet_unref(packet_);
-    av_frame_unref(frame_);
+    if (!held_packets_.empty()) {
+        av_packet_unref(packet_.get());
+        av_packet_move_ref(packet_.get(), held_packets_.front().get());
+        held_bytes_ -= packet_->size;
+        held_packets_.pop_front();
+        return Event::Packet;
+    }
+    if (holding_frame_) {
+        holding_frame_ = false;
+        return Event::VideoFrame;
+    }
+    return read_on(false, true);
+}
+
+MediaReader::Event MediaReader::read_on(bool hold_packets, bool judge_damage) {
+    av_packet_unref(packet_.get());
+    av_frame_unref(frame_.get());
+    int errors_in_a_row = 0;
     while (true) {
         throw_if_stopped();
-        int status = avcodec_receive_frame(decoder_, frame_);
+        if (ended_) {
+            return Event::End;
+        }
+        int status = avcodec_receive_frame(decoder_.get(), frame_.get());
         if (status == 0) {
-            check_logged_damage();
-            take_frame();
+            take_frame(judge_damage);
             return Event::VideoFrame;
         }
         if (status == AVERROR_EOF) {
-            check_logged_damage();
+            ended_ = true;
+            if (judge_damage) {
+                // Corrupt packets that never came out as a frame.
+                damage_.damaged += corrupt_packets_pending_;
+                check_complete();
+            }
+            corrupt_packets_pending_ = 0;
             return Event::End;
         }
         if (status != AVERROR(EAGAIN)) {
-            fail_damaged(status);
+            decode_failed(status, judge_damage);
+            if (++errors_in_a_row > kMaxErrorsInARow) {
+                throw MediaError("cannot decode " + quoted(name_) + ": the decoder fails again and again (" +
+                                 av_error_text(status) + ")");
+            }
+            continue;  // frames the decoder still holds come first
         }
-        check_logged_damage();
-        status = av_read_frame(format_, packet_);
-        if (status == AVERROR_EOF) {
-            if (format_->pb != nullptr && format_->pb->error < 0 && format_->pb->error != AVERROR_EOF) {
-                fail_damaged(format_->pb->error);
-            }
-            if (draining_) {
-                return Event::End;
-            }
-            draining_ = true;
-            avcodec_send_packet(decoder_, nullptr);
+        errors_in_a_row = 0;
+        if (draining_) {
+            ended_ = true;  // a drained decoder answers EOF; this one gave up
             continue;
+        }
+        status = av_read_frame(format_.get(), packet_.get());
+        if (status == AVERROR(EAGAIN)) {
+            av_usleep(1000);
+            continue;
+        }
+        if (status >= 0 && max_packets_ > 0 && ++packets_read_ > max_packets_) {
+            av_packet_unref(packet_.get());
+            status = AVERROR_EOF;
         }
         if (status < 0) {
-            fail_damaged(status);
-        }
-        if (packet_->stream_index == video_index_) {
-            status = avcodec_send_packet(decoder_, packet_);
-            av_packet_unref(packet_);
-            if (status < 0 && status != AVERROR(EAGAIN)) {
-                fail_damaged(status);
-            }
+            end_of_input(status, judge_damage);
             continue;
         }
-        if (is_copied_stream(packet_->stream_index)) {
+        const int index = packet_->stream_index;
+        const AVStream* stream = format_->streams[index];
+        const AVMediaType type = stream->codecpar->codec_type;
+        mender_.mend(*packet_, stream->time_base, type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO);
+        if (index == video_index_) {
+            send_video_packet(judge_damage);
+            continue;
+        }
+        if (!is_copied_stream(index)) {
+            av_packet_unref(packet_.get());
+            continue;
+        }
+        if (!hold_packets) {
             return Event::Packet;
         }
-        av_packet_unref(packet_);
+        held_bytes_ += packet_->size;
+        if (held_bytes_ > kMaxHeldBytes) {
+            throw MediaError(quoted(name_) + " has no picture that can be decoded in its first " +
+                             std::to_string(kMaxHeldBytes >> 20) + " MiB");
+        }
+        PacketPtr held = allocate_packet();
+        av_packet_move_ref(held.get(), packet_.get());
+        held_packets_.push_back(std::move(held));
     }
 }
 
-void MediaReader::take_frame() {
-    if (frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
-        fail_damaged(AVERROR_INVALIDDATA);
-    }
-    if (frame_->width != width_ || frame_->height != height_) {
-        throw MediaError(quoted(path_) + ": the picture size changes from " + std::to_string(width_) + "x" +
-                         std::to_string(height_) + " to " + std::to_string(frame_->width) + "x" +
-                         std::to_string(frame_->height) + " after frame " + std::to_string(frames_read_) +
-                         ", which a conversion cannot follow");
-    }
-    if (frame_->format == AV_PIX_FMT_BGR0 && frame_->linesize[0] > 0) {
-        // Already the core's pixel layout: no copy.
-        pixels_ = frame_->data[0];
-        pitch_ = frame_->linesize[0];
-    } else {
-        if (scaler_ == nullptr || scaler_format_ != frame_->format) {
-            sws_freeContext(scaler_);
-            scaler_ = sws_getContext(width_, height_, static_cast<AVPixelFormat>(frame_->format), width_, height_,
-                                     AV_PIX_FMT_BGR0, kScalerFlags, nullptr, nullptr, nullptr);
-            if (scaler_ == nullptr) {
-                throw MediaError("cannot read " + quoted(path_) + ": no conversion from its pixel format " +
-                                 av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame_->format)));
-            }
-            scaler_format_ = frame_->format;
-            const int* table = sws_getCoefficients(sws_colorspace(frame_->colorspace));
-            sws_setColorspaceDetails(scaler_, table, is_full_range(frame_) ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT),
-                                     1, 0, 1 << 16, 1 << 16);
+void MediaReader::send_video_packet(bool judge_damage) {
+    const bool corrupt = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
+    if (corrupt && judge_damage) {
+        if (strict_) {
+            fail_damaged(frames_read_, "data marked corrupt by the demuxer");
         }
-        std::uint8_t* planes[4] = {buffer_.data(), nullptr, nullptr, nullptr};
-        int pitches[4] = {4 * width_, 0, 0, 0};
-        sws_scale(scaler_, frame_->data, frame_->linesize, 0, height_, planes, pitches);
-        pixels_ = buffer_.data();
-        pitch_ = 4 * width_;
+        ++corrupt_packets_pending_;
     }
-    // Frames without a time follow the previous one at the frame rate.
-    pts_ = frame_->best_effort_timestamp;
-    if (pts_ == AV_NOPTS_VALUE) {
-        pts_ = next_pts_;
+    const int status = avcodec_send_packet(decoder_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    if (status < 0 && status != AVERROR(EAGAIN)) {
+        decode_failed(status, judge_damage);
     }
-    std::int64_t duration = frame_->pkt_duration;
+}
+
+void MediaReader::end_of_input(int status, bool judge_damage) {
+    throw_if_stopped();
+    const int io_error = format_->pb != nullptr ? format_->pb->error : 0;
+    if (io_error < 0 && io_error != AVERROR_EOF) {
+        throw MediaError("cannot read " + quoted(name_) + ": " + av_error_text(io_error));
+    }
+    if (status != AVERROR_EOF) {
+        // Data the demuxer cannot make sense of ends the input, as the
+        // ffmpeg program takes it.
+        if (strict_ && judge_damage) {
+            const std::string detail = last_library_error();
+            fail_damaged(frames_read_, "cannot be read on (" + (detail.empty() ? av_error_text(status) : detail) + ")");
+        }
+        damage_.cut_short = "it cannot be read past some point (" + av_error_text(status) + ")";
+    }
+    draining_ = true;
+    status = avcodec_send_packet(decoder_.get(), nullptr);
+    if (status < 0 && status != AVERROR_EOF) {
+        decode_failed(status, judge_damage);
+    }
+}
+
+void MediaReader::decode_failed(int status, bool judge_damage) {
+    if (status == AVERROR(ENOMEM)) {
+        throw MediaError("cannot decode " + quoted(name_) + ": out of memory");
+    }
+    throw_if_stopped();
+    if (corrupt_packets_pending_ > 0) {
+        --corrupt_packets_pending_;  // that packet's frame is this one, dropped
+    }
+    if (!judge_damage) {
+        return;
+    }
+    if (strict_) {
+        const std::string detail = last_library_error();
+        fail_damaged(frames_read_, "cannot be decoded (" + (detail.empty() ? av_error_text(status) : detail) + ")");
+    }
+    ++damage_.dropped;
+}
+
+void MediaReader::take_frame(bool judge_damage) {
+    AVFrame* frame = frame_.get();
+    const bool corrupt_packet = corrupt_packets_pending_ > 0;
+    if (corrupt_packet) {
+        --corrupt_packets_pending_;
+    }
+    if (judge_damage) {
+        judge(frame, corrupt_packet, frames_read_);
+    }
+    // Frames without a time follow the previous one.
+    std::int64_t pts = frame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) {
+        pts = next_pts_ != AV_NOPTS_VALUE ? next_pts_ : 0;
+    }
+    frame->pts = pts;
+    std::int64_t duration = frame_duration(frame);
     if (duration <= 0) {
-        const AVRational rate = frame_rate();
-        duration =
-            rate.num > 0 ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(rate), video_stream()->time_base)) : 1;
+        duration = is_valid(frame_rate_)
+                       ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frame_rate_), video_stream()->time_base))
+                       : 1;
     }
-    next_pts_ = pts_ + duration;
+    next_pts_ = pts + duration;
     ++frames_read_;
+}
+
+void MediaReader::check_complete() {
+    if (announced_end_ == AV_NOPTS_VALUE || next_pts_ == AV_NOPTS_VALUE || is_still_) {
+        return;
+    }
+    // Two frames of slack: the last frame's length is often a guess.
+    const AVRational time_base = video_stream()->time_base;
+    const AVRational frame = is_valid(frame_rate_) ? av_inv_q(frame_rate_) : AVRational{1, 25};
+    const std::int64_t slack = av_rescale_q(2, frame, time_base);
+    const std::int64_t reached = next_pts_ - av_rescale_q(mender_.offset(), AV_TIME_BASE_Q, time_base);
+    if (reached + slack >= announced_end_) {
+        return;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "its video ends at %.2f s of %.2f s", static_cast<double>(reached) * av_q2d(time_base),
+                  static_cast<double>(announced_end_) * av_q2d(time_base));
+    if (strict_) {
+        fail_damaged(frames_read_, text);
+    }
+    if (damage_.cut_short.empty()) {
+        damage_.cut_short = text;
+    }
+}
+
+void MediaReader::judge(const AVFrame* frame, bool corrupt_packet, std::int64_t index) {
+    const bool concealed = (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame->decode_error_flags != 0;
+    if (!concealed && !corrupt_packet) {
+        return;
+    }
+    if (strict_) {
+        const std::string detail = last_library_error();
+        fail_damaged(index, damage_text(frame, corrupt_packet) + (detail.empty() ? "" : " (" + detail + ")"));
+    }
+    ++damage_.damaged;
+}
+
+void MediaReader::fail_damaged(std::int64_t index, const std::string& what) const {
+    throw_if_stopped();
+    throw MediaError(quoted(name_) + " is damaged at frame " + std::to_string(index) + ": " + what);
+}
+
+std::int64_t MediaReader::frame_index_of(std::int64_t pts) const {
+    const AVRational time_base = video_stream()->time_base;
+    return std::llround(static_cast<double>(pts - first_pts_) * av_q2d(time_base) * av_q2d(frame_rate_));
+}
+
+bool MediaReader::seek_to(std::int64_t pts) {
+    if (avformat_seek_file(format_.get(), video_index_, INT64_MIN, pts, pts, 0) < 0) {
+        throw_if_stopped();
+        return false;
+    }
+    avcodec_flush_buffers(decoder_.get());
+    mender_ = DiscontinuityMender(timestamps_may_jump_);
+    draining_ = false;
+    ended_ = false;
+    corrupt_packets_pending_ = 0;
+    next_pts_ = AV_NOPTS_VALUE;
+    return true;
+}
+
+bool MediaReader::seek_frame(std::int64_t index) {
+    if (index == 0) {
+        return true;  // the frame decoded when opening
+    }
+    held_packets_.clear();
+    held_bytes_ = 0;
+    holding_frame_ = false;
+    if (!is_valid(frame_rate_)) {
+        // No frame rate to find a frame's time by: count frames from here.
+        while (frames_read_ <= index) {
+            const Event event = read_on(false, false);
+            if (event == Event::End) {
+                frames_in_input_ = frames_read_;
+                return false;
+            }
+        }
+        judge(frame_.get(), false, index);
+        holding_frame_ = true;
+        return true;
+    }
+    const AVRational time_base = video_stream()->time_base;
+    const std::int64_t one_frame = std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frame_rate_), time_base));
+    const std::int64_t target = first_pts_ + av_rescale_q(index, av_inv_q(frame_rate_), time_base);
+    const std::int64_t second = std::max<std::int64_t>(1, av_rescale_q(1, AVRational{1, 1}, time_base));
+    // Demuxers without an index (transport streams) land on the packet
+    // before the time, key frame or not; the decoder then waits for the next
+    // key frame, after the target. Such a landing is tried again from 1, 2,
+    // 4, ... seconds earlier, and at last from the start.
+    std::int64_t back = 0;
+    bool seekable = true;
+    while (true) {
+        const bool from_start = target - back <= first_pts_;
+        if (seekable && !seek_to(from_start ? first_pts_ - 3600 * second : target - back)) {
+            if (back != 0) {
+                throw MediaError("cannot find frame " + std::to_string(index) + " of " + quoted(name_) +
+                                 ": seeking back fails");
+            }
+            seekable = false;  // decode on from here
+        }
+        Event event = read_on(false, false);
+        while (event == Event::Packet) {
+            event = read_on(false, false);
+        }
+        const bool retry = seekable && !from_start;
+        if (event == Event::End && !retry) {
+            frames_in_input_ = 0;
+            return false;
+        }
+        if (event == Event::End || (retry && frame_->pts > target + one_frame / 2)) {
+            back = back == 0 ? second : 2 * back;
+            continue;
+        }
+        break;
+    }
+    while (frame_->pts < target - one_frame / 2) {
+        const std::int64_t last_pts = frame_->pts;
+        Event event = read_on(false, false);
+        while (event == Event::Packet) {
+            event = read_on(false, false);
+        }
+        if (event == Event::End) {
+            frames_in_input_ = frame_index_of(last_pts) + 1;
+            return false;
+        }
+    }
+    judge(frame_.get(), false, index);
+    frames_read_ = index + 1;
+    holding_frame_ = true;
+    return true;
 }
 
 }  // namespace ocuvex::cli

@@ -3,39 +3,43 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
 
+#include "tools/ocuvex/libav_compat.h"
 #include "tools/ocuvex/media_reader.h"
-#include "tools/ocuvex/settings_options.h"
 
 extern "C" {
-#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace ocuvex::cli {
 
 namespace {
 
+// Stills go through the image2 muxer's pipe variant: it writes the one
+// picture to the file the writer opened, whatever characters its name holds.
 constexpr std::array<OutputFormat, 9> kOutputFormats = {{
-    {".mp4", "mp4", "libx264"},
-    {".mkv", "matroska", "libx264"},
-    {".mov", "mov", "libx264"},
-    {".png", nullptr, "png"},
-    {".jpg", nullptr, "mjpeg"},
-    {".jpeg", nullptr, "mjpeg"},
-    {".bmp", nullptr, "bmp"},
-    {".tif", nullptr, "tiff"},
-    {".tiff", nullptr, "tiff"},
+    {".mp4", "mp4", "libx264", false},
+    {".mkv", "matroska", "libx264", false},
+    {".mov", "mov", "libx264", false},
+    {".png", "image2pipe", "png", true},
+    {".jpg", "image2pipe", "mjpeg", true},
+    {".jpeg", "image2pipe", "mjpeg", true},
+    {".bmp", "image2pipe", "bmp", true},
+    {".tif", "image2pipe", "tiff", true},
+    {".tiff", "image2pipe", "tiff", true},
 }};
 
 // x264's own default (23) softens the fine colour edges an anaglyph is made of.
 constexpr int kDefaultX264Crf = 18;
 
 bool supports(const AVCodec* codec, AVPixelFormat format) {
-    if (codec->pix_fmts == nullptr) {
+    const AVPixelFormat* formats = encoder_pixel_formats(codec);
+    if (formats == nullptr) {
         return false;
     }
-    for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+    for (const AVPixelFormat* f = formats; *f != AV_PIX_FMT_NONE; ++f) {
         if (*f == format) {
             return true;
         }
@@ -47,13 +51,14 @@ bool is_yuv_limited(AVPixelFormat format) {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P || format == AV_PIX_FMT_YUV444P;
 }
 
-const AVCodec* find_encoder(const OutputFormat& format, const VideoSettings& video) {
-    const std::string name = video.codec.empty() ? format.default_codec : video.codec;
+std::string encoder_name(const OutputFormat& format, const VideoSettings& video) {
+    return video.codec.empty() ? format.default_codec : video.codec;
+}
+
+// The encoder's own video encoder of that name, or null.
+const AVCodec* find_video_encoder(const std::string& name) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
-    if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO) {
-        throw UsageError("--codec: no video encoder named '" + printable(name) + "' in this FFmpeg");
-    }
-    return codec;
+    return codec != nullptr && codec->type == AVMEDIA_TYPE_VIDEO ? codec : nullptr;
 }
 
 }  // namespace
@@ -85,16 +90,21 @@ std::string known_output_extensions() {
     return list;
 }
 
-void check_codec_choice(const OutputFormat& format, const VideoSettings& video) {
-    const AVCodec* codec = find_encoder(format, video);
-    if (video.crf &&
-        (codec->priv_class == nullptr || av_opt_find2(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0,
-                                                      AV_OPT_SEARCH_FAKE_OBJ, nullptr) == nullptr)) {
-        throw UsageError(std::string("--crf: the ") + codec->name + " encoder takes no CRF");
+std::string codec_choice_problem(const OutputFormat& format, const VideoSettings& video) {
+    const std::string name = encoder_name(format, video);
+    const AVCodec* codec = find_video_encoder(name);
+    if (codec == nullptr) {
+        return "--codec: no video encoder named '" + printable(name) + "' in this FFmpeg";
     }
+    if (video.crf && (codec->priv_class == nullptr ||
+                      av_opt_find2(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0,
+                                   AV_OPT_SEARCH_FAKE_OBJ, nullptr) == nullptr)) {
+        return std::string("--crf: the ") + codec->name + " encoder takes no CRF";
+    }
+    return {};
 }
 
-AVPixelFormat choose_pixel_format(const AVCodec* codec, std::int32_t w, std::int32_t h) {
+AVPixelFormat choose_pixel_format(const AVCodec* codec, int w, int h) {
     if (codec->id == AV_CODEC_ID_MJPEG && supports(codec, AV_PIX_FMT_YUVJ444P)) {
         return AV_PIX_FMT_YUVJ444P;  // full colour resolution, JPEG's own full range
     }
@@ -109,199 +119,188 @@ AVPixelFormat choose_pixel_format(const AVCodec* codec, std::int32_t w, std::int
             return format;
         }
     }
-    if (codec->pix_fmts == nullptr) {
+    const AVPixelFormat* formats = encoder_pixel_formats(codec);
+    if (formats == nullptr) {
         return AV_PIX_FMT_BGR0;
     }
-    return avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, AV_PIX_FMT_BGR0, 0, nullptr);
+    return avcodec_find_best_pix_fmt_of_list(formats, AV_PIX_FMT_BGR0, 0, nullptr);
 }
 
 MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_path, const OutputFormat& format,
                          const VideoSettings& video, const MediaReader* copy_from)
-    : final_path_(final_path), format_(format), video_(video), source_(copy_from) {
-    // A constructor that throws runs no destructor: free what was opened.
-    try {
-        open(temp_path);
-    } catch (...) {
-        release();
-        throw;
+    : final_path_(final_path), format_(format), video_(video) {
+    const std::string name = encoder_name(format, video);
+    const AVCodec* codec = find_video_encoder(name);
+    if (codec == nullptr) {
+        throw MediaError("cannot write " + quoted(final_path) + ": no video encoder named '" + printable(name) + "'");
+    }
+    const AVPixelFormat pixel_format =
+        video.pixel_format != AV_PIX_FMT_NONE ? video.pixel_format : choose_pixel_format(codec, video.w, video.h);
+
+    AVFormatContext* muxer = nullptr;
+    const int status = avformat_alloc_output_context2(&muxer, nullptr, format.muxer, nullptr);
+    if (status < 0 || muxer == nullptr) {
+        throw MediaError("cannot write " + quoted(final_path) + ": " + av_error_text(status));
+    }
+    muxer_.reset(muxer);
+    muxer_->interrupt_callback = stop_interrupt_callback();
+
+    open_encoder(codec, pixel_format);
+    add_video_stream();
+    if (copy_from != nullptr && !format.is_still()) {
+        add_copied_streams(*copy_from);
+    }
+    open_file(temp_path);
+}
+
+void MediaWriter::open_encoder(const AVCodec* codec, AVPixelFormat pixel_format) {
+    encoder_.reset(avcodec_alloc_context3(codec));
+    if (encoder_ == nullptr) {
+        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+    }
+    AVCodecContext* encoder = encoder_.get();
+    encoder->width = video_.w;
+    encoder->height = video_.h;
+    encoder->pix_fmt = pixel_format;
+    // The time base the ffmpeg program gives an encoder: one tick a frame.
+    const AVRational rate = choose_encoder_frame_rate(video_.frame_rate, encoder_frame_rates(codec));
+    encoder->framerate = rate;
+    encoder->time_base = av_inv_q(rate);
+    encoder->sample_aspect_ratio = video_.sample_aspect_ratio;
+    encoder->thread_count = 0;
+    std::string scale_options;
+    int status = 0;
+    const auto then = [&status](int next) { status = status < 0 ? status : next; };
+    if (is_yuv_limited(pixel_format)) {
+        encoder->color_range = AVCOL_RANGE_MPEG;
+        encoder->colorspace = AVCOL_SPC_BT709;
+        encoder->color_primaries = AVCOL_PRI_BT709;
+        encoder->color_trc = AVCOL_TRC_BT709;
+        scale_options = "out_color_matrix=bt709:out_range=tv";
+    } else if (pixel_format == AV_PIX_FMT_YUVJ444P) {
+        encoder->color_range = AVCOL_RANGE_JPEG;
+        // JPEG's quality scale: 2 is near the best, files stay reasonable.
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder->global_quality = FF_QP2LAMBDA * 2;
+    }
+    const std::string_view name = codec->name;
+    if (name == "ffv1") {
+        // Version 3 codes slices in parallel and guards each with a CRC.
+        encoder->level = 3;
+        then(av_opt_set(encoder->priv_data, "slicecrc", "1", 0));
+    }
+    if (video_.crf) {
+        then(av_opt_set_int(encoder->priv_data, "crf", *video_.crf, 0));
+    } else if (name == "libx264") {
+        then(av_opt_set_int(encoder->priv_data, "crf", kDefaultX264Crf, 0));
+    }
+    if ((muxer_->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    clear_library_error();
+    then(avcodec_open2(encoder, codec, nullptr));
+    if (status < 0) {
+        const std::string detail = last_library_error();
+        throw MediaError("cannot encode " + quoted(final_path_) + " with " + codec->name + " at " +
+                         std::to_string(video_.w) + "x" + std::to_string(video_.h) + ": " +
+                         (detail.empty() ? av_error_text(status) : detail));
+    }
+    picture_->format = AV_PIX_FMT_BGR0;
+    picture_->width = video_.w;
+    picture_->height = video_.h;
+    if (av_frame_get_buffer(picture_.get(), 0) < 0) {
+        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+    }
+    for (int y = 0; y < video_.h; ++y) {
+        std::memset(picture_->data[0] + static_cast<std::ptrdiff_t>(y) * picture_->linesize[0], 0,
+                    static_cast<std::size_t>(4) * video_.w);
+    }
+    to_encoder_.emplace(PixelTarget{video_.w, video_.h, pixel_format, scale_options});
+}
+
+void MediaWriter::add_video_stream() {
+    AVStream* stream = avformat_new_stream(muxer_.get(), nullptr);
+    if (stream == nullptr || avcodec_parameters_from_context(stream->codecpar, encoder_.get()) < 0) {
+        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+    }
+    stream->time_base = encoder_->time_base;
+    stream->avg_frame_rate = encoder_->framerate;
+    stream->sample_aspect_ratio = video_.sample_aspect_ratio;
+    if (video_.stereo_mode != nullptr && std::string_view(format_.muxer) == "matroska" &&
+        av_dict_set(&stream->metadata, "stereo_mode", video_.stereo_mode, 0) < 0) {
+        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+    }
+    streams_.push_back(OutputStream{stream, encoder_->time_base, {}});
+}
+
+void MediaWriter::add_copied_streams(const MediaReader& source) {
+    const AVFormatContext* input = source.format();
+    AVStream* video = streams_[0].stream;
+    const AVDictionaryEntry* language = av_dict_get(source.video_stream()->metadata, "language", nullptr, 0);
+    if (av_dict_copy(&muxer_->metadata, input->metadata, 0) < 0 ||
+        (language != nullptr && av_dict_set(&video->metadata, "language", language->value, 0) < 0)) {
+        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+    }
+    stream_of_input_.assign(input->nb_streams, -1);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (!source.is_copied_stream(static_cast<int>(i))) {
+            continue;
+        }
+        const AVStream* in = input->streams[i];
+        if (avformat_query_codec(muxer_->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0) {
+            throw MediaError(quoted(final_path_) + " cannot hold stream " + std::to_string(i) + " of " +
+                             quoted(source.name()) + " (" + avcodec_get_name(in->codecpar->codec_id) + " " +
+                             av_get_media_type_string(in->codecpar->codec_type) + "); try .mkv");
+        }
+        AVStream* out = avformat_new_stream(muxer_.get(), nullptr);
+        if (out == nullptr || avcodec_parameters_copy(out->codecpar, in->codecpar) < 0 ||
+            av_dict_copy(&out->metadata, in->metadata, 0) < 0) {
+            throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+        }
+        out->codecpar->codec_tag = 0;
+        out->time_base = in->time_base;
+        out->disposition = in->disposition;
+        stream_of_input_[i] = static_cast<int>(streams_.size());
+        streams_.push_back(OutputStream{out, in->time_base, {}});
     }
 }
 
-void MediaWriter::open(const std::string& temp_path) {
-    const std::string& final_path = final_path_;
-    const OutputFormat& format = format_;
-    const VideoSettings& video = video_;
-    const MediaReader* copy_from = source_;
-    const AVCodec* codec = find_encoder(format, video);
-    const AVPixelFormat pixel_format = choose_pixel_format(codec, video.w, video.h);
-    staging_.assign(static_cast<std::size_t>(4) * video.w * video.h, 0);
-
-    if (!format.is_still()) {
-        const int status = avformat_alloc_output_context2(&muxer_, nullptr, format.muxer, nullptr);
-        if (status < 0) {
-            throw MediaError("cannot write " + quoted(final_path) + ": " + av_error_text(status));
+void MediaWriter::open_file(const std::string& temp_path) {
+    if ((muxer_->oformat->flags & AVFMT_NOFILE) == 0) {
+        const std::string url = "file:" + temp_path;
+        // The mp4 muxer reopens the file by this name to move its index to the front.
+        av_freep(&muxer_->url);
+        muxer_->url = av_strdup(url.c_str());
+        if (muxer_->url == nullptr) {
+            throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
         }
-    }
-    encoder_ = avcodec_alloc_context3(codec);
-    frame_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
-    if (encoder_ == nullptr || frame_ == nullptr || packet_ == nullptr) {
-        throw MediaError("cannot write " + quoted(final_path) + ": out of memory");
-    }
-    encoder_->width = video.w;
-    encoder_->height = video.h;
-    encoder_->pix_fmt = pixel_format;
-    encoder_->time_base = video.time_base;
-    encoder_->sample_aspect_ratio = video.sample_aspect_ratio;
-    if (video.frame_rate.num > 0 && video.frame_rate.den > 0) {
-        encoder_->framerate = video.frame_rate;
-    }
-    encoder_->thread_count = 0;
-    if (is_yuv_limited(pixel_format)) {
-        encoder_->color_range = AVCOL_RANGE_MPEG;
-        encoder_->colorspace = AVCOL_SPC_BT709;
-        encoder_->color_primaries = AVCOL_PRI_BT709;
-        encoder_->color_trc = AVCOL_TRC_BT709;
-    } else if (pixel_format == AV_PIX_FMT_YUVJ444P) {
-        encoder_->color_range = AVCOL_RANGE_JPEG;
-        // JPEG's quality scale: 2 is near the best, files stay reasonable.
-        encoder_->flags |= AV_CODEC_FLAG_QSCALE;
-        encoder_->global_quality = FF_QP2LAMBDA * 2;
-    }
-    if (std::string_view(codec->name) == "ffv1") {
-        // Version 3 codes slices in parallel and guards each with a CRC.
-        encoder_->level = 3;
-        av_opt_set(encoder_->priv_data, "slicecrc", "1", 0);
-    }
-    if (video.crf) {
-        av_opt_set_int(encoder_->priv_data, "crf", *video.crf, 0);
-    } else if (std::string_view(codec->name) == "libx264") {
-        av_opt_set_int(encoder_->priv_data, "crf", kDefaultX264Crf, 0);
-    }
-    if (muxer_ != nullptr && (muxer_->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
-        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    clear_library_error();
-    int status = avcodec_open2(encoder_, codec, nullptr);
-    if (status < 0) {
-        const std::string detail = last_library_error();
-        throw MediaError("cannot encode " + quoted(final_path) + " with " + codec->name + " at " +
-                         std::to_string(video.w) + "x" + std::to_string(video.h) + ": " +
-                         (detail.empty() ? av_error_text(status) : detail));
-    }
-    frame_->format = pixel_format;
-    frame_->width = video.w;
-    frame_->height = video.h;
-    if (av_frame_get_buffer(frame_, 0) < 0) {
-        throw MediaError("cannot write " + quoted(final_path) + ": out of memory");
-    }
-    if (pixel_format != AV_PIX_FMT_BGR0) {
-        scaler_ = sws_getContext(video.w, video.h, AV_PIX_FMT_BGR0, video.w, video.h, pixel_format, kScalerFlags,
-                                 nullptr, nullptr, nullptr);
-        if (scaler_ == nullptr) {
-            throw MediaError("cannot write " + quoted(final_path) + ": no conversion to " +
-                             av_get_pix_fmt_name(pixel_format));
-        }
-        if (is_yuv_limited(pixel_format)) {
-            sws_setColorspaceDetails(scaler_, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                     sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16);
-        }
-    }
-
-    const AVIOInterruptCB interrupt = stop_interrupt_callback();
-    const std::string url = "file:" + temp_path;
-    if (format.is_still()) {
-        status = avio_open2(&still_io_, url.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr);
+        const int status = avio_open2(&muxer_->pb, url.c_str(), AVIO_FLAG_WRITE, &muxer_->interrupt_callback, nullptr);
         if (status < 0) {
             fail_write(status);
         }
-        return;
-    }
-
-    muxer_->interrupt_callback = interrupt;
-    video_stream_ = avformat_new_stream(muxer_, nullptr);
-    if (video_stream_ == nullptr) {
-        throw MediaError("cannot write " + quoted(final_path) + ": out of memory");
-    }
-    avcodec_parameters_from_context(video_stream_->codecpar, encoder_);
-    video_stream_->time_base = encoder_->time_base;
-    video_stream_->avg_frame_rate = encoder_->framerate;
-    video_stream_->sample_aspect_ratio = video.sample_aspect_ratio;
-    if (video.stereo_mode != nullptr && std::string_view(format.muxer) == "matroska") {
-        av_dict_set(&video_stream_->metadata, "stereo_mode", video.stereo_mode, 0);
-    }
-    if (copy_from != nullptr) {
-        const AVFormatContext* input = copy_from->format();
-        av_dict_copy(&muxer_->metadata, input->metadata, 0);
-        const AVStream* in_video = copy_from->video_stream();
-        AVDictionaryEntry* language = av_dict_get(in_video->metadata, "language", nullptr, 0);
-        if (language != nullptr) {
-            av_dict_set(&video_stream_->metadata, "language", language->value, 0);
-        }
-        stream_map_.assign(input->nb_streams, -1);
-        for (unsigned i = 0; i < input->nb_streams; ++i) {
-            if (!copy_from->is_copied_stream(static_cast<int>(i))) {
-                continue;
-            }
-            const AVStream* in = input->streams[i];
-            if (avformat_query_codec(muxer_->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0) {
-                throw MediaError(quoted(final_path) + " cannot hold stream " + std::to_string(i) + " of " +
-                                 quoted(copy_from->path()) + " (" + avcodec_get_name(in->codecpar->codec_id) + " " +
-                                 av_get_media_type_string(in->codecpar->codec_type) + "); try .mkv");
-            }
-            AVStream* out = avformat_new_stream(muxer_, nullptr);
-            if (out == nullptr || avcodec_parameters_copy(out->codecpar, in->codecpar) < 0) {
-                throw MediaError("cannot write " + quoted(final_path) + ": out of memory");
-            }
-            out->codecpar->codec_tag = 0;
-            out->time_base = in->time_base;
-            out->disposition = in->disposition;
-            av_dict_copy(&out->metadata, in->metadata, 0);
-            stream_map_[i] = out->index;
-        }
-    }
-    // The mp4 muxer reopens the file by this name to move its index to the front.
-    av_freep(&muxer_->url);
-    muxer_->url = av_strdup(url.c_str());
-    status = avio_open2(&muxer_->pb, url.c_str(), AVIO_FLAG_WRITE, &interrupt, nullptr);
-    if (status < 0) {
-        fail_write(status);
     }
     OptionDict options;
-    if (std::string_view(format.muxer) == "mp4" || std::string_view(format.muxer) == "mov") {
+    const std::string_view muxer = format_.muxer;
+    if (muxer == "mp4" || muxer == "mov") {
         // The index up front, so players can start before the whole file is there.
         options.set("movflags", "+faststart");
     }
     clear_library_error();
-    status = avformat_write_header(muxer_, options.get());
+    const int status = avformat_write_header(muxer_.get(), options.get());
     if (status == AVERROR_EXPERIMENTAL) {
         std::string codecs;
-        for (unsigned i = 1; i < muxer_->nb_streams; ++i) {
-            codecs +=
-                std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(muxer_->streams[i]->codecpar->codec_id);
+        for (std::size_t i = 1; i < streams_.size(); ++i) {
+            codecs += std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(streams_[i].stream->codecpar->codec_id);
         }
-        throw MediaError(quoted(final_path) + " would hold the input's " + codecs +
+        throw MediaError(quoted(final_path_) + " would hold the input's " + codecs +
                          " only as an experimental feature of FFmpeg; try .mkv");
     }
     if (status < 0) {
         fail_write(status);
     }
-}
-
-MediaWriter::~MediaWriter() { release(); }
-
-void MediaWriter::release() {
-    sws_freeContext(scaler_);
-    scaler_ = nullptr;
-    av_packet_free(&packet_);
-    av_frame_free(&frame_);
-    avcodec_free_context(&encoder_);
-    avio_closep(&still_io_);
-    if (muxer_ != nullptr) {
-        avio_closep(&muxer_->pb);
-        avformat_free_context(muxer_);
-        muxer_ = nullptr;
-    }
+    // The muxer may have chosen the video's time base; the encoder's packets
+    // are brought to it on the way (see drain_encoder).
+    streams_[0].source_time_base = streams_[0].stream->time_base;
 }
 
 void MediaWriter::fail_write(int code) const {
@@ -314,31 +313,36 @@ void MediaWriter::fail_write(int code) const {
     throw MediaError("cannot write " + quoted(final_path_) + ": " + reason);
 }
 
-void MediaWriter::write_frame(std::int64_t pts) {
-    int status = av_frame_make_writable(frame_);
+AVFrame* MediaWriter::next_picture() {
+    const int status = av_frame_make_writable(picture_.get());
     if (status < 0) {
         fail_write(status);
     }
-    const std::uint8_t* planes[4] = {staging_.data(), nullptr, nullptr, nullptr};
-    const int pitches[4] = {frame_pitch(), 0, 0, 0};
-    if (scaler_ == nullptr) {
-        av_image_copy_plane(frame_->data[0], frame_->linesize[0], staging_.data(), frame_pitch(), 4 * video_.w,
-                            video_.h);
-    } else {
-        sws_scale(scaler_, planes, pitches, 0, video_.h, frame_->data, frame_->linesize);
+    return picture_.get();
+}
+
+bool MediaWriter::write_picture(std::int64_t pts, std::int64_t duration, AVRational time_base) {
+    picture_time_base_ = time_base;
+    const std::optional<std::int64_t> tick = sync_.place(pts, duration, time_base, encoder_->time_base);
+    if (!tick) {
+        ++frames_dropped_;
+        return false;
     }
-    frame_->pts = pts;
+    picture_->pts = *tick;
+    const AVFrame* frame = to_encoder_->convert(picture_.get());
     clear_library_error();
-    status = avcodec_send_frame(encoder_, frame_);
+    const int status = avcodec_send_frame(encoder_.get(), frame);
     if (status < 0) {
         fail_write(status);
     }
     drain_encoder(false);
+    return true;
 }
 
 void MediaWriter::drain_encoder(bool flushing) {
+    OutputStream& video = streams_[0];
     while (true) {
-        const int status = avcodec_receive_packet(encoder_, packet_);
+        const int status = avcodec_receive_packet(encoder_.get(), packet_.get());
         if (status == AVERROR(EAGAIN) || (flushing && status == AVERROR_EOF)) {
             return;
         }
@@ -346,59 +350,56 @@ void MediaWriter::drain_encoder(bool flushing) {
             fail_write(status);
         }
         throw_if_stopped();
-        int written = 0;
-        if (still_io_ != nullptr) {
-            avio_write(still_io_, packet_->data, packet_->size);
-            written = still_io_->error;
-            av_packet_unref(packet_);
-        } else {
-            av_packet_rescale_ts(packet_, encoder_->time_base, video_stream_->time_base);
-            packet_->stream_index = video_stream_->index;
-            written = av_interleaved_write_frame(muxer_, packet_);
-        }
-        if (written < 0) {
-            fail_write(written);
-        }
+        // Ticks count from the first frame's own time, which goes back in.
+        av_packet_rescale_ts(packet_.get(), encoder_->time_base, video.stream->time_base);
+        const std::int64_t origin = av_rescale_q(sync_.origin(), picture_time_base_, video.stream->time_base);
+        packet_->pts = packet_->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet_->pts + origin;
+        packet_->dts = packet_->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet_->dts + origin;
+        write_to_muxer(video, packet_.get());
+    }
+}
+
+void MediaWriter::write_to_muxer(OutputStream& stream, AVPacket* packet) {
+    av_packet_rescale_ts(packet, stream.source_time_base, stream.stream->time_base);
+    packet->stream_index = stream.stream->index;
+    packet->pos = -1;
+    if ((muxer_->oformat->flags & AVFMT_NOTIMESTAMPS) == 0) {
+        stream.timestamps.mend(*packet, (muxer_->oformat->flags & AVFMT_TS_NONSTRICT) != 0);
+    }
+    const int status = av_interleaved_write_frame(muxer_.get(), packet);
+    if (status < 0) {
+        fail_write(status);
     }
 }
 
 void MediaWriter::write_packet(AVPacket* packet) {
-    const int out =
-        packet->stream_index < static_cast<int>(stream_map_.size()) ? stream_map_[packet->stream_index] : -1;
-    if (out < 0 || muxer_ == nullptr) {
+    const int index = packet->stream_index;
+    const int out = index >= 0 && index < static_cast<int>(stream_of_input_.size()) ? stream_of_input_[index] : -1;
+    if (out < 0) {
         av_packet_unref(packet);
         return;
     }
-    av_packet_rescale_ts(packet, source_->format()->streams[packet->stream_index]->time_base,
-                         muxer_->streams[out]->time_base);
-    packet->stream_index = out;
-    packet->pos = -1;
-    const int status = av_interleaved_write_frame(muxer_, packet);
-    if (status < 0) {
-        fail_write(status);
-    }
+    write_to_muxer(streams_[static_cast<std::size_t>(out)], packet);
 }
 
 void MediaWriter::finish() {
-    int status = avcodec_send_frame(encoder_, nullptr);
+    int status = avcodec_send_frame(encoder_.get(), nullptr);
     if (status < 0) {
         fail_write(status);
     }
     drain_encoder(true);
-    if (muxer_ != nullptr) {
-        status = av_write_trailer(muxer_);
+    status = av_write_trailer(muxer_.get());
+    if (status < 0) {
+        fail_write(status);
+    }
+    if (muxer_->pb != nullptr && (muxer_->oformat->flags & AVFMT_NOFILE) == 0) {
+        avio_flush(muxer_->pb);
+        status = muxer_->pb->error;
+        const int closed = avio_closep(&muxer_->pb);
+        status = status < 0 ? status : closed;
         if (status < 0) {
             fail_write(status);
         }
-        status = avio_closep(&muxer_->pb);
-    } else {
-        avio_flush(still_io_);
-        status = still_io_->error;
-        const int closed = avio_closep(&still_io_);
-        status = status < 0 ? status : closed;
-    }
-    if (status < 0) {
-        fail_write(status);
     }
 }
 

@@ -1,6 +1,10 @@
 // Writes converted frames through libavcodec and libavformat: a video in the
 // container OUTPUT's extension names, with the input's audio and subtitle
-// streams copied unchanged, or a single still picture.
+// streams copied unchanged, or a single still picture (the image2 muxer).
+//
+// The output streams are a table: the encoded video first, then one entry
+// per carried input stream, each with the time base its packets come in and
+// the timestamps it has handed to the muxer.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +14,12 @@
 #include <vector>
 
 #include "tools/ocuvex/media_common.h"
+#include "tools/ocuvex/media_pixels.h"
+#include "tools/ocuvex/media_timestamps.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
 }
 
 namespace ocuvex::cli {
@@ -23,9 +28,10 @@ class MediaReader;
 
 struct OutputFormat {
     const char* extension;      // lower case, with the dot
-    const char* muxer;          // libavformat's name; null for a still picture
+    const char* muxer;          // libavformat's name
     const char* default_codec;  // libavcodec's encoder name
-    bool is_still() const { return muxer == nullptr; }
+    bool still;                 // one picture rather than a video
+    bool is_still() const { return still; }
 };
 
 // The format OUTPUT's extension names (case does not matter), or null.
@@ -34,68 +40,82 @@ const OutputFormat* find_output_format(std::string_view path);
 std::string known_output_extensions();
 
 struct VideoSettings {
-    std::int32_t w = 0;
-    std::int32_t h = 0;
-    AVRational time_base{1, 25};  // of the timestamps handed to write_frame()
-    AVRational frame_rate{0, 1};  // 0/1 when unknown
+    int w = 0;
+    int h = 0;
+    AVRational frame_rate{0, 1};  // the input's; 0/1 when unknown
     AVRational sample_aspect_ratio{0, 1};
-    std::string codec;                  // empty: the format's default
-    std::optional<int> crf;             // empty: the codec's sensible default
-    const char* stereo_mode = nullptr;  // Matroska's name of the layout, or null
+    std::string codec;                               // empty: the format's default
+    std::optional<int> crf;                          // empty: the codec's sensible default
+    const char* stereo_mode = nullptr;               // Matroska's name of the layout, or null
+    AVPixelFormat pixel_format = AV_PIX_FMT_NONE;  // NONE: choose_pixel_format()'s
 };
 
-// Checks that `codec` names a video encoder FFmpeg has (empty: the format's
-// default) and that it takes --crf when one is given. Throws UsageError.
-void check_codec_choice(const OutputFormat& format, const VideoSettings& video);
+// What is wrong with the choice of encoder: `codec` names no video encoder
+// FFmpeg has, or a --crf is given for one without; empty when nothing is.
+std::string codec_choice_problem(const OutputFormat& format, const VideoSettings& video);
 
 // The pixel format the writer encodes a w x h picture in with `codec`: the
 // core's own B, G, R, X where the encoder takes it (lossless, e.g. ffv1),
 // else packed RGB, else 4:2:0 when both sides are even and 4:4:4 when not.
-AVPixelFormat choose_pixel_format(const AVCodec* codec, std::int32_t w, std::int32_t h);
+AVPixelFormat choose_pixel_format(const AVCodec* codec, int w, int h);
 
 class MediaWriter {
   public:
-    // Opens the encoder and writes the container's header to `temp_path`.
-    // `final_path` names the output in messages. Streams of `copy_from` that
-    // it carries over (audio, subtitles) are copied unchanged. Throws MediaError.
+    // Opens the encoder and writes the container's header to `temp_path`
+    // (nothing for a muxer without a file, such as "null"). `final_path`
+    // names the output in messages. Streams of `copy_from` that it carries
+    // (audio, subtitles) are copied unchanged. Throws MediaError.
     MediaWriter(const std::string& temp_path, const std::string& final_path, const OutputFormat& format,
                 const VideoSettings& video, const MediaReader* copy_from);
     MediaWriter(const MediaWriter&) = delete;
     MediaWriter& operator=(const MediaWriter&) = delete;
-    ~MediaWriter();
+    ~MediaWriter() = default;
 
-    // Where the next frame goes: packed B, G, R, X pixels, top row first,
-    // rows frame_pitch() bytes apart. Pixels a conversion leaves alone keep
-    // their value from the frame before (0 at first), as in `ocuvex raw`.
-    std::uint8_t* frame_pixels() { return staging_.data(); }
-    std::int32_t frame_pitch() const { return 4 * video_.w; }
-
-    // Encodes the pixels at frame_pixels() with time `pts` (in video.time_base).
-    void write_frame(std::int64_t pts);
-    // Writes a packet of a copied stream of `copy_from`; takes its contents.
+    // The frame the next picture goes into: packed B, G, R, X pixels of
+    // video.w x video.h, top row first. Pixels a conversion leaves alone keep
+    // their value from the picture before (0 at first), as in `ocuvex raw`.
+    AVFrame* next_picture();
+    // Encodes that picture as a frame at `pts` lasting `duration` (both in
+    // `time_base`; duration 0 when unknown). False when the frame falls
+    // behind the ones before it and is dropped.
+    bool write_picture(std::int64_t pts, std::int64_t duration, AVRational time_base);
+    // Writes a packet of a carried stream of `copy_from`; takes its contents.
     void write_packet(AVPacket* packet);
     // Drains the encoder and completes the file. Throws MediaError.
     void finish();
 
+    AVRational encoder_time_base() const { return encoder_->time_base; }
+    std::int64_t frames_dropped() const { return frames_dropped_; }
+
   private:
-    void open(const std::string& temp_path);
-    void release();
+    // One stream of the output and what its packets need on the way in.
+    struct OutputStream {
+        AVStream* stream = nullptr;    // owned by the muxer
+        AVRational source_time_base;  // of the packets handed in
+        MuxTimestamps timestamps;
+    };
+
+    void open_encoder(const AVCodec* codec, AVPixelFormat pixel_format);
+    void add_video_stream();
+    void add_copied_streams(const MediaReader& source);
+    void open_file(const std::string& temp_path);
     void drain_encoder(bool flushing);
+    void write_to_muxer(OutputStream& stream, AVPacket* packet);
     [[noreturn]] void fail_write(int code) const;
 
     std::string final_path_;
     OutputFormat format_;
     VideoSettings video_;
-    const MediaReader* source_ = nullptr;
-    AVFormatContext* muxer_ = nullptr;
-    AVIOContext* still_io_ = nullptr;
-    AVCodecContext* encoder_ = nullptr;
-    AVStream* video_stream_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    SwsContext* scaler_ = nullptr;
-    std::vector<int> stream_map_;  // input stream index -> output stream index, or -1
-    std::vector<std::uint8_t> staging_;
+    OutputContextPtr muxer_;
+    CodecContextPtr encoder_;
+    FramePtr picture_ = allocate_frame();
+    PacketPtr packet_ = allocate_packet();
+    std::optional<PixelGraph> to_encoder_;
+    VideoSync sync_;
+    AVRational picture_time_base_{0, 1};  // of the times write_picture() is given
+    std::vector<OutputStream> streams_;  // [0] the encoded video, in the muxer's time base
+    std::vector<int> stream_of_input_;   // input stream index -> streams_ index, or -1
+    std::int64_t frames_dropped_ = 0;
 };
 
 }  // namespace ocuvex::cli

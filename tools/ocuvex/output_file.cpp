@@ -75,14 +75,22 @@ OutputFile::OutputFile(const std::string& path, bool overwrite) : path_(path), o
         umask(mask);
         mode = 0666 & ~mask;
     }
-    fchmod(fd, mode);
+    const bool chmod_failed = fchmod(fd, mode) != 0;
+    const int error = errno;
     close(fd);
+    if (chmod_failed) {
+        unlink(temp_path_.c_str());
+        fail(path, error);
+    }
+    // A second signal ends the process at once: it removes this file first.
+    set_signal_cleanup_path(temp_path_);
 }
 
 OutputFile::~OutputFile() {
     if (!committed_ && !temp_path_.empty()) {
         unlink(temp_path_.c_str());
     }
+    set_signal_cleanup_path({});
 }
 
 void OutputFile::commit() {
@@ -118,6 +126,7 @@ void OutputFile::commit() {
         unlink(temp_path_.c_str());
     }
     committed_ = true;
+    set_signal_cleanup_path({});
 }
 
 }  // namespace ocuvex::cli

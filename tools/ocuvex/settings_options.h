@@ -11,6 +11,7 @@
 
 #include "core/anaglyph.h"
 #include "core/filter_settings.h"
+#include "tools/ocuvex/printable.h"
 
 namespace ocuvex::cli {
 
@@ -61,25 +62,6 @@ AnaglyphMatrix parse_coefficients(std::string_view text, std::string_view option
 FrameSize parse_frame_size(std::string_view text, std::string_view option);
 std::optional<std::int32_t> parse_mode_name(std::string_view name);
 const char* mode_name(std::int32_t mode);
-
-// `text` with every control character written as \xNN, so that an error
-// message that quotes an argument stays on one line and cannot steer the
-// terminal.
-// Inline: the media library quotes file names with it too.
-inline std::string printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            constexpr char kHex[] = "0123456789abcdef";
-            out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 // Notes on standard error which settings the output geometry corrected for
 // a source of `size`, so a surprising output size is explained.

@@ -92,15 +92,18 @@ int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int 
         VideoSettings video;
         video.w = 2 * w;
         video.h = h;
-        video.time_base = AVRational{1, 24};
         video.frame_rate = AVRational{24, 1};
         video.stereo_mode = "left_right";
         MediaWriter writer(file.temp_path(), path, *format, video, nullptr);
         for (int t = 0; t < frames; ++t) {
             render_view(frame, 2 * w, 0, w, h, -1, t, balls);
             render_view(frame, 2 * w, w, w, h, +1, t, balls);
-            std::memcpy(writer.frame_pixels(), frame.data(), frame.size() * 4);
-            writer.write_frame(t);
+            AVFrame* picture = writer.next_picture();
+            for (int y = 0; y < h; ++y) {
+                std::memcpy(picture->data[0] + static_cast<std::ptrdiff_t>(y) * picture->linesize[0],
+                            frame.data() + static_cast<std::size_t>(y) * 2 * w, static_cast<std::size_t>(2 * w) * 4);
+            }
+            writer.write_picture(t, 1, AVRational{1, 24});
         }
         writer.finish();
         file.commit();

@@ -1,0 +1,222 @@
+// The FFmpeg-based pipeline on small pictures and files made in the test:
+// the pixel graphs that absorb size and format changes, and a video written
+// by MediaWriter and read back by MediaReader (times, pixels, damage).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "tools/ocuvex/media_pixels.h"
+#include "tools/ocuvex/media_reader.h"
+#include "tools/ocuvex/media_writer.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace ocuvex::cli {
+namespace {
+
+// A picture of one colour in any planar YUV format (or packed BGR0).
+FramePtr uniform_picture(int w, int h, AVPixelFormat format, std::uint8_t y, std::uint8_t u, std::uint8_t v) {
+    FramePtr picture = allocate_frame();
+    picture->width = w;
+    picture->height = h;
+    picture->format = format;
+    EXPECT_EQ(av_frame_get_buffer(picture.get(), 0), 0);
+    const int planes = format == AV_PIX_FMT_BGR0 ? 1 : 3;
+    const std::uint8_t values[3] = {y, u, v};
+    for (int plane = 0; plane < planes; ++plane) {
+        const int rows = plane == 0 || format != AV_PIX_FMT_YUV420P ? h : (h + 1) / 2;
+        for (int row = 0; row < rows; ++row) {
+            std::memset(picture->data[plane] + static_cast<std::ptrdiff_t>(row) * picture->linesize[plane],
+                        values[plane], static_cast<std::size_t>(picture->linesize[plane]));
+        }
+    }
+    return picture;
+}
+
+// Every pixel of a BGR0 picture within `slack` of (b, g, r).
+void expect_colour(const AVFrame* picture, int b, int g, int r, int slack, const char* what) {
+    for (int y = 0; y < picture->height; ++y) {
+        const std::uint8_t* row = picture->data[0] + static_cast<std::ptrdiff_t>(y) * picture->linesize[0];
+        for (int x = 0; x < picture->width; ++x) {
+            ASSERT_NEAR(row[4 * x], b, slack) << what << " at " << x << "," << y;
+            ASSERT_NEAR(row[4 * x + 1], g, slack) << what << " at " << x << "," << y;
+            ASSERT_NEAR(row[4 * x + 2], r, slack) << what << " at " << x << "," << y;
+        }
+    }
+}
+
+TEST(PixelGraph, TurnsEverySizeAndFormatIntoTheFirstPicturesGeometry) {
+    PixelGraph graph(PixelTarget{64, 36, AV_PIX_FMT_BGR0, {}});
+    // BT.601 red, green and blue in limited range, in three shapes.
+    const FramePtr red = uniform_picture(64, 36, AV_PIX_FMT_YUV420P, 81, 90, 240);
+    const FramePtr green = uniform_picture(80, 48, AV_PIX_FMT_YUV444P, 145, 54, 34);
+    const FramePtr blue = uniform_picture(31, 17, AV_PIX_FMT_YUV420P, 41, 240, 110);
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& [picture, b, g, r] : {std::tuple{red.get(), 0, 0, 255}, std::tuple{green.get(), 0, 255, 0},
+                                               std::tuple{blue.get(), 255, 0, 0}}) {
+            const AVFrame* out = graph.convert(picture);
+            ASSERT_EQ(out->width, 64);
+            ASSERT_EQ(out->height, 36);
+            ASSERT_EQ(out->format, AV_PIX_FMT_BGR0);
+            expect_colour(out, b, g, r, 3, av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format)));
+        }
+    }
+}
+
+TEST(PixelGraph, HandsOnPicturesThatAlreadyFitUntouched) {
+    PixelGraph graph(PixelTarget{8, 4, AV_PIX_FMT_BGR0, {}});
+    const FramePtr fitting = uniform_picture(8, 4, AV_PIX_FMT_BGR0, 1, 2, 3);
+    EXPECT_EQ(graph.convert(fitting.get()), fitting.get());
+    const FramePtr larger = uniform_picture(9, 4, AV_PIX_FMT_BGR0, 10, 0, 0);
+    const AVFrame* scaled = graph.convert(larger.get());
+    EXPECT_NE(scaled, larger.get());
+    EXPECT_EQ(scaled->width, 8);
+}
+
+TEST(PixelGraph, WritesTheEncodersColourMatrixAndRange) {
+    PixelGraph graph(PixelTarget{16, 8, AV_PIX_FMT_YUV420P, "out_color_matrix=bt709:out_range=tv"});
+    const FramePtr white = uniform_picture(16, 8, AV_PIX_FMT_BGR0, 255, 255, 255);
+    const AVFrame* out = graph.convert(white.get());
+    EXPECT_NEAR(out->data[0][0], 235, 1);  // limited range: white is 235
+    EXPECT_NEAR(out->data[1][0], 128, 1);
+}
+
+class TempFolder {
+  public:
+    TempFolder() {
+        char pattern[] = "/tmp/ocuvex-media-test-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempFolder() { std::filesystem::remove_all(path_); }
+    std::string file(const char* name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// 8x6 pictures whose every byte tells the frame and the position apart.
+std::uint8_t pattern(int frame, int x, int y, int channel) {
+    return static_cast<std::uint8_t>(frame * 29 + x * 7 + y * 13 + channel * 61);
+}
+
+// Writes `frames` lossless frames 0.1 s apart, the first at 0.023 s.
+void write_clip(const std::string& path, int frames) {
+    VideoSettings video;
+    video.w = 8;
+    video.h = 6;
+    video.frame_rate = AVRational{10, 1};
+    video.codec = "ffv1";
+    MediaWriter writer(path, path, *find_output_format(path), video, nullptr);
+    for (int i = 0; i < frames; ++i) {
+        AVFrame* picture = writer.next_picture();
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    picture->data[0][y * picture->linesize[0] + 4 * x + c] = pattern(i, x, y, c);
+                }
+            }
+        }
+        ASSERT_TRUE(writer.write_picture(23 + 100 * i, 100, AVRational{1, 1000}));
+    }
+    if (frames > 0) {
+        // A frame far behind the last one's time is dropped, and counted.
+        writer.next_picture();
+        EXPECT_FALSE(writer.write_picture(23, 100, AVRational{1, 1000}));
+        EXPECT_EQ(writer.frames_dropped(), 1);
+    }
+    writer.finish();
+}
+
+TEST(MediaReaderWriter, ReadBackEveryFrameAtItsTimeWithItsPixels) {
+    TempFolder folder;
+    const std::string path = folder.file("clip.mkv");
+    write_clip(path, 5);
+    MediaReader reader(path);
+    EXPECT_EQ(reader.width(), 8);
+    EXPECT_EQ(reader.height(), 6);
+    EXPECT_EQ(reader.frame_rate().num, 10);
+    PixelGraph to_core(PixelTarget{8, 6, AV_PIX_FMT_BGR0, {}});
+    int frames = 0;
+    while (reader.next() != MediaReader::Event::End) {
+        const AVFrame* frame = reader.frame();
+        EXPECT_EQ(frame->pts * 1000 * reader.video_stream()->time_base.num / reader.video_stream()->time_base.den,
+                  23 + 100 * frames);
+        const AVFrame* pixels = to_core.convert(frame);
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    ASSERT_EQ(pixels->data[0][y * pixels->linesize[0] + 4 * x + c], pattern(frames, x, y, c))
+                        << "frame " << frames << " at " << x << "," << y;
+                }
+            }
+        }
+        ++frames;
+    }
+    EXPECT_EQ(frames, 5);
+    EXPECT_FALSE(reader.damage().any());
+}
+
+TEST(MediaReaderWriter, FindsAFrameByNumberAndSaysHowManyThereAre) {
+    TempFolder folder;
+    const std::string path = folder.file("clip.mkv");
+    write_clip(path, 12);
+    MediaReader reader(path);
+    ASSERT_TRUE(reader.seek_frame(7));
+    ASSERT_EQ(reader.next(), MediaReader::Event::VideoFrame);
+    PixelGraph to_core(PixelTarget{8, 6, AV_PIX_FMT_BGR0, {}});
+    EXPECT_EQ(to_core.convert(reader.frame())->data[0][0], pattern(7, 0, 0, 0));
+    MediaReader again(path);
+    EXPECT_FALSE(again.seek_frame(12));
+    EXPECT_EQ(again.frames_in_input(), 12);
+}
+
+TEST(MediaReaderWriter, AFileCutShortIsDamageStrictModeRefuses) {
+    TempFolder folder;
+    const std::string path = folder.file("clip.mkv");
+    write_clip(path, 10);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) * 2 / 3);
+
+    MediaReader lenient(path);
+    int frames = 0;
+    while (lenient.next() != MediaReader::Event::End) {
+        ++frames;
+    }
+    EXPECT_GT(frames, 0);
+    EXPECT_LT(frames, 10);
+    EXPECT_TRUE(lenient.damage().any());
+
+    ReaderOptions strict;
+    strict.strict = true;
+    MediaReader refusing(path, strict);
+    EXPECT_THROW(
+        {
+            while (refusing.next() != MediaReader::Event::End) {
+            }
+        },
+        MediaError);
+}
+
+TEST(MediaReaderWriter, AFileWithoutPicturesIsRefusedInOneLine) {
+    TempFolder folder;
+    const std::string path = folder.file("empty.mkv");
+    write_clip(path, 0);
+    try {
+        MediaReader reader(path);
+        FAIL() << "opened a video without frames";
+    } catch (const MediaError& error) {
+        EXPECT_NE(std::string(error.what()).find("has no frame that can be decoded"), std::string::npos)
+            << error.what();
+    }
+}
+
+}  // namespace
+}  // namespace ocuvex::cli

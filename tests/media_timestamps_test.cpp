@@ -1,0 +1,198 @@
+// How timestamps are mended on their way from demuxer to muxer: the encoder's
+// frame rate, jumps in transport streams closed up, frames placed on the
+// encoder's ticks, and packets kept in order for the muxer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "tools/ocuvex/media_timestamps.h"
+
+namespace ocuvex::cli {
+namespace {
+
+constexpr AVRational kMpegTime{1, 90000};
+
+AVPacket packet_at(int stream, std::int64_t dts, std::int64_t duration = 3600) {
+    AVPacket packet{};
+    packet.stream_index = stream;
+    packet.pts = dts;
+    packet.dts = dts;
+    packet.duration = duration;
+    return packet;
+}
+
+TEST(EncoderFrameRate, IsTheInputsOr25AndFitsEveryEncoder) {
+    const AVRational ntsc = choose_encoder_frame_rate(AVRational{30000, 1001}, nullptr);
+    EXPECT_EQ(ntsc.num, 30000);
+    EXPECT_EQ(ntsc.den, 1001);
+    const AVRational unknown = choose_encoder_frame_rate(AVRational{0, 1}, nullptr);
+    EXPECT_EQ(unknown.num, 25);
+    EXPECT_EQ(unknown.den, 1);
+    // A transport stream's clock as a frame rate: reduced to 16-bit terms.
+    const AVRational odd = choose_encoder_frame_rate(AVRational{90000, 3001}, nullptr);
+    EXPECT_LE(odd.num, 65535);
+    EXPECT_LE(odd.den, 65535);
+    EXPECT_NEAR(av_q2d(odd), 90000.0 / 3001, 1e-5);  // a frame in a day
+    const AVRational big = choose_encoder_frame_rate(AVRational{1200000, 1}, nullptr);
+    EXPECT_LE(big.num, 65535);
+}
+
+TEST(EncoderFrameRate, TakesTheNearestOfTheRatesAnEncoderAllows) {
+    const AVRational mpeg2[] = {{24000, 1001}, {24, 1}, {25, 1}, {30000, 1001}, {30, 1}, {50, 1}, {0, 0}};
+    const AVRational chosen = choose_encoder_frame_rate(AVRational{2997, 100}, mpeg2);
+    EXPECT_EQ(chosen.num, 30000);
+    EXPECT_EQ(chosen.den, 1001);
+    const AVRational high = choose_encoder_frame_rate(AVRational{120, 1}, mpeg2);
+    EXPECT_EQ(high.num, 50);
+    const AVRational empty[] = {{0, 0}};
+    EXPECT_EQ(choose_encoder_frame_rate(AVRational{48, 1}, empty).num, 48);
+}
+
+TEST(DiscontinuityMender, LeavesFormatsWithoutJumpsAlone) {
+    DiscontinuityMender mender(false);
+    AVPacket late = packet_at(0, 900000);
+    mender.mend(late, kMpegTime, true);
+    AVPacket back = packet_at(0, 0);
+    mender.mend(back, kMpegTime, true);
+    EXPECT_EQ(back.dts, 0);
+    EXPECT_EQ(mender.offset(), 0);
+}
+
+// Two transport streams joined with cat: video and audio start over.
+TEST(DiscontinuityMender, ContinuesAJoinedStreamWhereTheFirstPartEnded) {
+    DiscontinuityMender mender(true);
+    std::vector<std::int64_t> video;
+    std::vector<std::int64_t> audio;
+    for (int part = 0; part < 2; ++part) {
+        for (int i = 0; i < 50; ++i) {
+            AVPacket frame = packet_at(0, 126000 + i * 3600);
+            mender.mend(frame, kMpegTime, true);
+            video.push_back(frame.dts);
+            AVPacket sound = packet_at(1, 126000 + i * 3600, 3600);
+            mender.mend(sound, kMpegTime, true);
+            audio.push_back(sound.dts);
+        }
+    }
+    for (std::size_t i = 1; i < video.size(); ++i) {
+        EXPECT_EQ(video[i] - video[i - 1], 3600) << "video packet " << i;
+        EXPECT_EQ(audio[i] - audio[i - 1], 3600) << "audio packet " << i;
+    }
+}
+
+TEST(DiscontinuityMender, ClosesLongJumpsForwardButKeepsSmallSteps) {
+    DiscontinuityMender mender(true);
+    AVPacket first = packet_at(0, 0);
+    mender.mend(first, kMpegTime, true);
+    // 0.05 s back: B-frame order or jitter, not a discontinuity.
+    AVPacket jitter = packet_at(0, 3600 - 4500);
+    mender.mend(jitter, kMpegTime, true);
+    EXPECT_EQ(jitter.dts, -900);
+    // 20 s forward: the clock jumped.
+    AVPacket jump = packet_at(0, 20 * 90000);
+    mender.mend(jump, kMpegTime, true);
+    EXPECT_EQ(jump.dts, 2700);
+    EXPECT_EQ(jump.pts, 2700);
+    // 5 s forward: a pause the stream may really have.
+    AVPacket pause = packet_at(0, 20 * 90000 + 5 * 90000);
+    mender.mend(pause, kMpegTime, true);
+    EXPECT_EQ(pause.dts, 2700 + 5 * 90000);
+}
+
+TEST(DiscontinuityMender, SubtitlesFollowTheOffsetWithoutMovingIt) {
+    DiscontinuityMender mender(true);
+    AVPacket video = packet_at(0, 900000);
+    mender.mend(video, kMpegTime, true);
+    AVPacket back = packet_at(0, 0);
+    mender.mend(back, kMpegTime, true);
+    const std::int64_t offset = mender.offset();
+    EXPECT_NE(offset, 0);
+    AVPacket subtitle = packet_at(2, 0);
+    mender.mend(subtitle, kMpegTime, false);
+    AVPacket far = packet_at(2, 90000000);
+    mender.mend(far, kMpegTime, false);
+    EXPECT_EQ(mender.offset(), offset);
+    EXPECT_EQ(subtitle.dts, 903600);
+}
+
+// Places frames of `pts` (1/90000) on a 1/25 encoder; -1 for a dropped frame.
+std::vector<std::int64_t> place(VideoSync& sync, const std::vector<std::int64_t>& pts, AVRational encoder = {1, 25}) {
+    std::vector<std::int64_t> ticks;
+    for (const std::int64_t t : pts) {
+        const std::optional<std::int64_t> tick = sync.place(t, 3600, kMpegTime, encoder);
+        ticks.push_back(tick ? *tick : -1);
+    }
+    return ticks;
+}
+
+TEST(VideoSync, CountsTicksFromTheFirstFrameWhateverItsTime) {
+    VideoSync sync;
+    // The first frame 0.023 s after a whole frame: the grid starts there.
+    EXPECT_EQ(place(sync, {2070, 5670, 9270, 12870}), (std::vector<std::int64_t>{0, 1, 2, 3}));
+    EXPECT_EQ(sync.origin(), 2070);
+}
+
+TEST(VideoSync, MovesRepeatsOnAndDropsFramesFarBehind) {
+    VideoSync sync;
+    const std::int64_t f = 3600;
+    EXPECT_EQ(place(sync, {0, f, f, 3 * f, f, AV_NOPTS_VALUE, 6 * f}),
+              (std::vector<std::int64_t>{0, 1, 2, 3, -1, 4, 6}));
+}
+
+TEST(VideoSync, KeepsVariableTimesOnAFinerGrid) {
+    VideoSync sync;
+    // 0.1 s apart, then 1/30 s, on a 1/30 encoder: every frame at its own time.
+    EXPECT_EQ(place(sync, {0, 9000, 18000, 21000, 24000}, AVRational{1, 30}),
+              (std::vector<std::int64_t>{0, 3, 6, 7, 8}));
+}
+
+TEST(VideoSync, AFirstFrameWithoutTimeStartsAtZero) {
+    VideoSync sync;
+    EXPECT_EQ(place(sync, {AV_NOPTS_VALUE, AV_NOPTS_VALUE}), (std::vector<std::int64_t>{0, 1}));
+    EXPECT_EQ(sync.origin(), 0);
+}
+
+TEST(MuxTimestamps, KeepsDecodingOrderAndPtsNotBeforeDts) {
+    MuxTimestamps strict;
+    AVPacket a = packet_at(0, 10);
+    strict.mend(a, false);
+    EXPECT_EQ(a.dts, 10);
+    AVPacket repeat = packet_at(0, 10);
+    strict.mend(repeat, false);
+    EXPECT_EQ(repeat.dts, 11);
+    EXPECT_EQ(repeat.pts, 11);
+    AVPacket back = packet_at(0, 5);
+    back.pts = 20;  // a later picture: only its dts moves
+    strict.mend(back, false);
+    EXPECT_EQ(back.dts, 12);
+    EXPECT_EQ(back.pts, 20);
+
+    MuxTimestamps nonstrict;
+    AVPacket b = packet_at(0, 10);
+    nonstrict.mend(b, true);
+    AVPacket same = packet_at(0, 10);
+    nonstrict.mend(same, true);
+    EXPECT_EQ(same.dts, 10);
+}
+
+TEST(MuxTimestamps, ReplacesADtsAfterItsPtsByTheMedian) {
+    MuxTimestamps first;
+    AVPacket lone = packet_at(0, 50);
+    lone.pts = 40;
+    first.mend(lone, false);
+    EXPECT_EQ(lone.dts, 40);
+    EXPECT_EQ(lone.pts, 40);
+
+    MuxTimestamps later;
+    AVPacket a = packet_at(0, 100);
+    later.mend(a, false);
+    AVPacket swapped = packet_at(0, 130);
+    swapped.pts = 120;  // median of 120, 130 and 101
+    later.mend(swapped, false);
+    EXPECT_EQ(swapped.dts, 120);
+    EXPECT_EQ(swapped.pts, 120);
+}
+
+}  // namespace
+}  // namespace ocuvex::cli
