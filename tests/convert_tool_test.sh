@@ -143,7 +143,8 @@ case_streams() {
 case_mp4() {
     make_av_clip
     make_clip odd.mkv 39x23
-    ff -i av.mkv -map 0:v -map 0:a -c:v copy -c:a aac -r 30000/1001 ntsc.mkv
+    # NTSC's rate, declared and kept: the frames 1001/30000 s apart.
+    ff -i av.mkv -map 0:v -map 0:a -vf "setpts=N*1001/30000/TB" -r 30000/1001 -c:v ffv1 -c:a aac ntsc.mkv
     "$ocuvex" convert -q --swap ntsc.mkv even.mp4 || fail "mp4 from even size failed"
     "$ocuvex" convert -q odd.mkv odd.mp4 || fail "mp4 from odd size failed"
     [ "$(probe -select_streams v -show_entries stream=codec_name,pix_fmt,width,height -of csv=p=0 odd.mp4)" = \

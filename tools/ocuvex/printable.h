@@ -25,7 +25,8 @@ inline std::string printable(std::string_view text) {
     return out;
 }
 
-// Quotes a path for messages: 'dir/name.mkv'.
-inline std::string quoted(std::string_view path) { return "'" + printable(path) + "'"; }
+// Quotes a path for messages: 'dir/name.mkv'. (A std::string parameter:
+// an exact match, so that std::quoted, found through the argument, loses.)
+inline std::string quoted(const std::string& path) { return "'" + printable(path) + "'"; }
 
 }  // namespace ocuvex::cli
