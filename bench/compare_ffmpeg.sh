@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
-# The whole anaglyph job, ours against FFmpeg's, on the same side-by-side
-# H.264 clip (1920x1080 per view) with the same encoder and settings:
-#   ocuvex convert --mode anaglyph sbs.mp4 ours.mp4
-#   ffmpeg -i sbs.mp4 -vf stereo3d=sbsl:arcd -c:v libx264 -crf 18 -pix_fmt yuv420p theirs.mp4
-# Wall time of each, alternating, several rounds; prints the fastest of each
-# and their ratio. Usage:
-#   bench/compare_ffmpeg.sh [--ocuvex PATH] [--seconds N] [--rounds N]
+# Whole convert jobs, ours against FFmpeg's, on the same side-by-side H.264
+# clip with two audio tracks and subtitles, with the same encoder settings
+# (libx264, CRF 18, preset medium, yuv420p), every stream kept:
+#   anaglyph   ocuvex convert --mode anaglyph sbs.mkv ours.mkv
+#              ffmpeg -i sbs.mkv -map 0 -c copy -vf stereo3d=sbsl:arcd -c:v libx264 -crf 18 -preset medium
+#                  -pix_fmt yuv420p theirs.mkv
+#   sbs-to-ab  the same with --mode sbs-to-ab and stereo3d=sbsl:abr (right view above, as ours lays it out)
+# Wall time, processor time and peak memory (/usr/bin/time -v) of each,
+# alternating ours and theirs, several rounds. The machine may be shared:
+# the fastest round of each is the least disturbed one, and is what the
+# summary shows, with the ratio. Usage:
+#   bench/compare_ffmpeg.sh [--ocuvex PATH] [--seconds N] [--size WxH] [--rounds N] [--jobs "anaglyph sbs-to-ab"]
 set -euo pipefail
 
 ocuvex="$(cd "$(dirname "$0")/.." && pwd)/build/native/tools/ocuvex/ocuvex"
-seconds=8
+seconds=60
+size=1920x1080
 rounds=3
+jobs="anaglyph sbs-to-ab"
+usage="usage: $0 [--ocuvex PATH] [--seconds N] [--size WxH] [--rounds N] [--jobs \"anaglyph sbs-to-ab\"]"
 while [ $# -gt 0 ]; do
     case "$1" in
     --ocuvex) ocuvex="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
+    --size) size="$2"; shift 2 ;;
     --rounds) rounds="$2"; shift 2 ;;
-    *) echo "usage: $0 [--ocuvex PATH] [--seconds N] [--rounds N]" >&2; exit 2 ;;
+    --jobs) jobs="$2"; shift 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
     esac
 done
 
@@ -24,48 +34,64 @@ if [ ! -x "$ocuvex" ]; then
     echo "compare_ffmpeg: no ocuvex binary at $ocuvex (build it first)" >&2
     exit 1
 fi
-if ! "$ocuvex" convert --help >/dev/null 2>&1; then
-    echo "compare_ffmpeg: this ocuvex has no convert command" >&2
-    exit 1
-fi
 command -v ffmpeg >/dev/null || { echo "compare_ffmpeg: ffmpeg not found" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "compare_ffmpeg: needs GNU time (apt-get install time)" >&2; exit 1; }
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# A stereo pair with real parallax and detail: one test pattern, the right
-# view shifted 16 pixels; encoded as the tool's own default would (CRF 18).
-clip="$work/sbs.mp4"
-ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25:duration=$seconds" \
-    -filter_complex "[0]split[l][r];[r]crop=1904:1080:16:0,pad=1920:1080:0:0[rs];[l][rs]hstack" \
-    -c:v libx264 -crf 18 -pix_fmt yuv420p "$clip"
+# A stereo pair with real parallax and detail: one test pattern in each half,
+# the right view shifted 8 pixels; two tones as two audio tracks; a subtitle
+# every two seconds. Made fast (the source's quality is not what is timed).
+w=${size%x*}
+h=${size#*x}
+half=$((w / 2))
+clip="$work/sbs.mkv"
+awk -v n="$seconds" 'BEGIN { for (i = 0; i < n / 2; i++)
+    printf "%d\n00:%02d:%02d,000 --> 00:%02d:%02d,500\nline %d\n\n", i + 1, 2 * i / 60, 2 * i % 60, 2 * i / 60, 2 * i % 60 + 1, i }' \
+    >"$work/subs.srt"
+ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=${half}x$h:rate=25:duration=$seconds" \
+    -f lavfi -i "sine=frequency=440:duration=$seconds" -f lavfi -i "sine=frequency=660:duration=$seconds" \
+    -i "$work/subs.srt" \
+    -filter_complex "[0]split[l][r];[r]crop=$((half - 8)):$h:8:0,pad=$half:$h:0:0[rs];[l][rs]hstack[v]" \
+    -map "[v]" -map 1 -map 2 -map 3 -c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p -c:a aac -c:s srt "$clip"
 
-# Runs a command and prints "wall user+sys" in seconds, its own output kept on stderr.
-timed() {
-    local TIMEFORMAT='%R %U %S'
-    { time "$@" 2>&3; } 3>&2 2>"$work/time"
-    awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$work/time"
+# Runs a command under GNU time; prints "wall cpu peak-MiB".
+measured() {
+    /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
+        cat "$work/stderr" >&2
+        return 1
+    }
+    awk -F': ' '
+        /Elapsed \(wall clock\)/ { n = split($2, t, ":"); wall = (n == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2] }
+        /User time/ { cpu += $2 } /System time/ { cpu += $2 }
+        /Maximum resident set size/ { peak = $2 / 1024 }
+        END { printf "%.2f %.2f %.0f\n", wall, cpu, peak }' "$work/time"
 }
-less() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 
-ours_best=""
-theirs_best=""
-for round in $(seq 1 "$rounds"); do
-    rm -f "$work/ours.mp4" "$work/theirs.mp4"
-    read -r ours ours_cpu < <(timed "$ocuvex" convert --quiet --mode anaglyph --codec libx264 --crf 18 "$clip" \
-        "$work/ours.mp4")
-    read -r theirs theirs_cpu < <(timed ffmpeg -v error -nostdin -i "$clip" -vf stereo3d=sbsl:arcd -c:v libx264 \
-        -crf 18 -pix_fmt yuv420p "$work/theirs.mp4")
-    printf 'round %d: ocuvex %s s (CPU %s s), ffmpeg %s s (CPU %s s)\n' "$round" "$ours" "$ours_cpu" "$theirs" \
-        "$theirs_cpu"
-    if [ -z "$ours_best" ] || less "$ours" "$ours_best"; then ours_best=$ours; fi
-    if [ -z "$theirs_best" ] || less "$theirs" "$theirs_best"; then theirs_best=$theirs; fi
+declare -A filter=([anaglyph]="stereo3d=sbsl:arcd" [sbs-to-ab]="stereo3d=sbsl:abr")
+summary=""
+for job in $jobs; do
+    [ -n "${filter[$job]:-}" ] || { echo "compare_ffmpeg: unknown job '$job'" >&2; exit 2; }
+    best_ours="" best_theirs="" cpu_ours="" cpu_theirs="" peak_ours="" peak_theirs=""
+    for round in $(seq 1 "$rounds"); do
+        rm -f "$work/ours.mkv" "$work/theirs.mkv"
+        read -r wall cpu peak < <(measured "$ocuvex" convert --quiet --mode "$job" "$clip" "$work/ours.mkv")
+        best_ours=$(min "$best_ours" "$wall") cpu_ours=$(min "$cpu_ours" "$cpu") peak_ours=$(min "$peak_ours" "$peak")
+        printf '%s round %d: ocuvex %s s (CPU %s s, %s MiB)' "$job" "$round" "$wall" "$cpu" "$peak"
+        read -r wall cpu peak < <(measured ffmpeg -v error -nostdin -i "$clip" -map 0 -c copy -vf "${filter[$job]}" \
+            -c:v libx264 -crf 18 -preset medium -pix_fmt yuv420p "$work/theirs.mkv")
+        best_theirs=$(min "$best_theirs" "$wall") cpu_theirs=$(min "$cpu_theirs" "$cpu")
+        peak_theirs=$(min "$peak_theirs" "$peak")
+        printf ', ffmpeg %s s (CPU %s s, %s MiB)\n' "$wall" "$cpu" "$peak"
+    done
+    streams() { ffprobe -v error -show_entries stream=codec_type -of default=nw=1:nk=1 "$1" | paste -sd, -; }
+    [ "$(streams "$work/ours.mkv")" = "$(streams "$clip")" ] || echo "warning: ocuvex wrote $(streams "$work/ours.mkv") of $(streams "$clip")"
+    summary+=$(printf '%-10s ocuvex %7.2f s %6.0f MiB   ffmpeg %7.2f s %6.0f MiB   ffmpeg/ocuvex %.2f' "$job" \
+        "$best_ours" "$peak_ours" "$best_theirs" "$peak_theirs" \
+        "$(awk -v a="$best_theirs" -v b="$best_ours" 'BEGIN { print a / b }')")$'\n'
 done
-
-frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
-    "$work/ours.mp4")
-size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x "$work/ours.mp4")
-printf '\n%s frames of %s from a 3840x1080 clip, fastest of %d rounds:\n' "$frames" "$size" "$rounds"
-printf '  ocuvex convert   %.2f s\n  ffmpeg stereo3d  %.2f s\n' "$ours_best" "$theirs_best"
-printf '  ffmpeg / ocuvex  %s (target: at least 1.00)\n' \
-    "$(awk -v a="$theirs_best" -v b="$ours_best" 'BEGIN { printf "%.2f", a / b }')"
+frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$clip")
+printf '\n%s frames of %s side by side, %s s, two audio tracks and subtitles; fastest of %d rounds (lowest peak):\n%s' \
+    "$frames" "$size" "$seconds" "$rounds" "$summary"

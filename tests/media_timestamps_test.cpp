@@ -1,13 +1,13 @@
 // How timestamps are mended on their way from demuxer to muxer: the encoder's
 // frame rate, jumps in transport streams closed up, frames placed on the
 // encoder's ticks, and packets kept in order for the muxer.
+#include "tools/ocuvex/media_timestamps.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <optional>
 #include <vector>
-
-#include "tools/ocuvex/media_timestamps.h"
 
 namespace ocuvex::cli {
 namespace {

@@ -152,7 +152,6 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
     if (!damage.any() && dropped == 0) {
         return;
     }
-    std::string line = quoted(arguments.input) + " is damaged:";
     const auto frames = [](std::int64_t n) { return std::to_string(n) + (n == 1 ? " frame" : " frames"); };
     std::string parts;
     const auto add = [&parts](const std::string& part) { parts += (parts.empty() ? " " : ", ") + part; };
@@ -165,7 +164,8 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
     if (!damage.cut_short.empty()) {
         add(damage.cut_short);
     }
-    std::fprintf(stderr, "ocuvex: %s%s; %s written\n", line.c_str(), parts.c_str(), quoted(arguments.output).c_str());
+    std::fprintf(stderr, "ocuvex: %s is damaged:%s; %s written\n", quoted(arguments.input).c_str(), parts.c_str(),
+                 quoted(arguments.output).c_str());
 }
 
 void convert(const ConvertArguments& arguments) {
@@ -231,7 +231,7 @@ void convert(const ConvertArguments& arguments) {
     writer.finish();
     file.commit();
     progress.update(written, true);
-    if (!arguments.quiet && !still_out) {
+    if (!arguments.quiet) {
         report_damage(arguments, reader.damage(), writer.frames_dropped());
     }
 }

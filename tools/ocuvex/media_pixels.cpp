@@ -87,9 +87,9 @@ void PixelGraph::build(const AVFrame* picture) {
     }
     const char* target_name = av_get_pix_fmt_name(target_.format);
     AVFilterContext* format = nullptr;
-    status = avfilter_graph_create_filter(&format, avfilter_get_by_name("format"), "format",
-                                          (std::string("pix_fmts=") + (target_name != nullptr ? target_name : "")).c_str(),
-                                          nullptr, graph);
+    status = avfilter_graph_create_filter(
+        &format, avfilter_get_by_name("format"), "format",
+        (std::string("pix_fmts=") + (target_name != nullptr ? target_name : "")).c_str(), nullptr, graph);
     if (status < 0) {
         fail(picture, "format", status);
     }

@@ -167,17 +167,17 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
     } else if (stream->nb_frames > 0) {
         expected_frames_ = stream->nb_frames;
     } else if (format_->duration > 0 && is_valid(frame_rate_)) {
-        expected_frames_ = static_cast<std::int64_t>(std::llround(static_cast<double>(format_->duration) *
-                                                                  frame_rate_.num / frame_rate_.den / AV_TIME_BASE));
+        expected_frames_ = static_cast<std::int64_t>(
+            std::llround(static_cast<double>(format_->duration) * frame_rate_.num / frame_rate_.den / AV_TIME_BASE));
     }
     prime();
 }
 
 void MediaReader::prime() {
     if (read_on(true, true) != Event::VideoFrame) {
-        throw MediaError(quoted(name_) + " has no frame that can be decoded" +
-                         (damage_.dropped > 0 ? " (" + std::to_string(damage_.dropped) + " packets fail to decode)"
-                                              : ""));
+        throw MediaError(
+            quoted(name_) + " has no frame that can be decoded" +
+            (damage_.dropped > 0 ? " (" + std::to_string(damage_.dropped) + " packets fail to decode)" : ""));
     }
     holding_frame_ = true;
     width_ = frame_->width;
@@ -379,7 +379,8 @@ void MediaReader::check_complete() {
         return;
     }
     char text[96];
-    std::snprintf(text, sizeof text, "its video ends at %.2f s of %.2f s", static_cast<double>(reached) * av_q2d(time_base),
+    std::snprintf(text, sizeof text, "its video ends at %.2f s of %.2f s",
+                  static_cast<double>(reached) * av_q2d(time_base),
                   static_cast<double>(announced_end_) * av_q2d(time_base));
     if (strict_) {
         fail_damaged(frames_read_, text);

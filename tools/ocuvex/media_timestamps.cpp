@@ -93,8 +93,9 @@ std::optional<std::int64_t> VideoSync::place(std::int64_t pts, std::int64_t dura
         if (overlap <= -0.6) {
             return std::nullopt;
         }
-        tick = behind < 0 || overlap <= 0.6 ? next_
-                                            : std::max<std::int64_t>(next_, std::llrint(static_cast<double>(pts) * ticks_per_unit));
+        tick = behind < 0 || overlap <= 0.6
+                   ? next_
+                   : std::max<std::int64_t>(next_, std::llrint(static_cast<double>(pts) * ticks_per_unit));
     }
     next_ = tick + 1;
     return tick;

@@ -96,9 +96,9 @@ std::string codec_choice_problem(const OutputFormat& format, const VideoSettings
     if (codec == nullptr) {
         return "--codec: no video encoder named '" + printable(name) + "' in this FFmpeg";
     }
-    if (video.crf && (codec->priv_class == nullptr ||
-                      av_opt_find2(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0,
-                                   AV_OPT_SEARCH_FAKE_OBJ, nullptr) == nullptr)) {
+    if (video.crf &&
+        (codec->priv_class == nullptr || av_opt_find2(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0,
+                                                      AV_OPT_SEARCH_FAKE_OBJ, nullptr) == nullptr)) {
         return std::string("--crf: the ") + codec->name + " encoder takes no CRF";
     }
     return {};
@@ -290,7 +290,8 @@ void MediaWriter::open_file(const std::string& temp_path) {
     if (status == AVERROR_EXPERIMENTAL) {
         std::string codecs;
         for (std::size_t i = 1; i < streams_.size(); ++i) {
-            codecs += std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(streams_[i].stream->codecpar->codec_id);
+            codecs +=
+                std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(streams_[i].stream->codecpar->codec_id);
         }
         throw MediaError(quoted(final_path_) + " would hold the input's " + codecs +
                          " only as an experimental feature of FFmpeg; try .mkv");

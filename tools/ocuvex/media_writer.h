@@ -44,9 +44,9 @@ struct VideoSettings {
     int h = 0;
     AVRational frame_rate{0, 1};  // the input's; 0/1 when unknown
     AVRational sample_aspect_ratio{0, 1};
-    std::string codec;                               // empty: the format's default
-    std::optional<int> crf;                          // empty: the codec's sensible default
-    const char* stereo_mode = nullptr;               // Matroska's name of the layout, or null
+    std::string codec;                             // empty: the format's default
+    std::optional<int> crf;                        // empty: the codec's sensible default
+    const char* stereo_mode = nullptr;             // Matroska's name of the layout, or null
     AVPixelFormat pixel_format = AV_PIX_FMT_NONE;  // NONE: choose_pixel_format()'s
 };
 
@@ -90,7 +90,7 @@ class MediaWriter {
   private:
     // One stream of the output and what its packets need on the way in.
     struct OutputStream {
-        AVStream* stream = nullptr;    // owned by the muxer
+        AVStream* stream = nullptr;   // owned by the muxer
         AVRational source_time_base;  // of the packets handed in
         MuxTimestamps timestamps;
     };
@@ -113,8 +113,8 @@ class MediaWriter {
     std::optional<PixelGraph> to_encoder_;
     VideoSync sync_;
     AVRational picture_time_base_{0, 1};  // of the times write_picture() is given
-    std::vector<OutputStream> streams_;  // [0] the encoded video, in the muxer's time base
-    std::vector<int> stream_of_input_;   // input stream index -> streams_ index, or -1
+    std::vector<OutputStream> streams_;   // [0] the encoded video, in the muxer's time base
+    std::vector<int> stream_of_input_;    // input stream index -> streams_ index, or -1
     std::int64_t frames_dropped_ = 0;
 };
 

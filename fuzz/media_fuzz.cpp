@@ -1,0 +1,144 @@
+// Any bytes as a media file in memory, through what `ocuvex convert` does:
+// MediaReader over a custom AVIOContext, the pixel graph, the core, and
+// MediaWriter into FFmpeg's null muxer (which writes no file), copied audio
+// and subtitle streams included.
+//
+// A finding: a crash, undefined behaviour, a leak (LeakSanitizer), a hang,
+// or any exception but MediaError. Each input is bounded: a small probe, at
+// most 256 packets and 12 frames, pictures up to 2^18 pixels, one decoder
+// thread. The conversion's choices (mode, swap, strict damage handling, a
+// seek, the encoder's pixel format) come from a hash of the input, so that
+// the seeds stay plain media files.
+#include <cstdint>
+#include <cstring>
+
+#include "core/filter_settings.h"
+#include "core/output_geometry.h"
+#include "tools/ocuvex/media_conversion.h"
+#include "tools/ocuvex/media_reader.h"
+#include "tools/ocuvex/media_writer.h"
+
+extern "C" {
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+}
+
+namespace {
+
+using namespace ocuvex;
+using namespace ocuvex::cli;
+
+constexpr int kBufferBytes = 4096;
+constexpr std::int64_t kMaxFrames = 12;
+constexpr std::int64_t kMaxPixels = std::int64_t{1} << 18;
+
+struct MemoryFile {
+    const std::uint8_t* data;
+    std::int64_t size;
+    std::int64_t position;
+};
+
+int read_memory(void* opaque, std::uint8_t* buffer, int wanted) {
+    auto* file = static_cast<MemoryFile*>(opaque);
+    const std::int64_t left = file->size - file->position;
+    if (left <= 0) {
+        return AVERROR_EOF;
+    }
+    const int count = static_cast<int>(std::min<std::int64_t>(left, wanted));
+    std::memcpy(buffer, file->data + file->position, static_cast<std::size_t>(count));
+    file->position += count;
+    return count;
+}
+
+std::int64_t seek_memory(void* opaque, std::int64_t offset, int whence) {
+    auto* file = static_cast<MemoryFile*>(opaque);
+    if ((whence & AVSEEK_SIZE) != 0) {
+        return file->size;
+    }
+    std::int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        base = file->position;
+        break;
+    case SEEK_END:
+        base = file->size;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (offset > file->size - base || offset < -base) {
+        return AVERROR(EINVAL);
+    }
+    file->position = base + offset;
+    return file->position;
+}
+
+std::uint64_t fnv1a(const std::uint8_t* data, std::size_t size) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (std::size_t i = 0; i < size; ++i) {
+        hash = (hash ^ data[i]) * 1099511628211ULL;
+    }
+    return hash;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool quiet = [] {
+        av_log_set_level(AV_LOG_QUIET);
+        return true;
+    }();
+    (void)quiet;
+    MemoryFile file{data, static_cast<std::int64_t>(size), 0};
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferBytes));
+    if (buffer == nullptr) {
+        return 0;
+    }
+    IOContextPtr io(avio_alloc_context(buffer, kBufferBytes, 0, &file, read_memory, nullptr, seek_memory));
+    if (io == nullptr) {
+        av_free(buffer);
+        return 0;
+    }
+    const std::uint64_t hash = fnv1a(data, size);
+    FilterSettings settings = default_settings();
+    settings.mode = MODE_NOP + static_cast<std::int32_t>(hash % kModeCount);
+    settings.swap_lr = static_cast<std::uint8_t>((hash >> 3) & 1);
+    settings.center_width = static_cast<std::int32_t>((hash >> 4) % 17);
+    settings.crop_width = settings.crop_height = 4;
+
+    ReaderOptions options;
+    options.strict = ((hash >> 9) & 1) != 0;
+    options.probe_bytes = 32 << 10;
+    options.analyze_microseconds = 500000;
+    options.max_pixels = kMaxPixels;
+    options.max_packets = 256;
+    options.threads = 1;
+    try {
+        MediaReader reader(io.get(), "fuzz input", options);
+        const bool still = ((hash >> 10) & 3) == 0;
+        if (still && !reader.seek_frame(static_cast<std::int64_t>((hash >> 12) % 6))) {
+            return 0;
+        }
+        const OutputGeometry geometry = compute_output_geometry(settings, reader.width(), reader.height());
+        if (geometry.w <= 0 || geometry.h <= 0 || std::int64_t{geometry.w} * geometry.h > 4 * kMaxPixels) {
+            return 0;
+        }
+        VideoSettings video;
+        video.w = geometry.w;
+        video.h = geometry.h;
+        video.frame_rate = reader.frame_rate();
+        video.sample_aspect_ratio = reader.sample_aspect_ratio();
+        video.codec = "rawvideo";
+        // The core's pixels as they are, or through the writer's pixel graph.
+        video.pixel_format = ((hash >> 11) & 1) != 0 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_BGR0;
+        const OutputFormat null_output{".null", "null", "rawvideo", false};
+        MediaWriter writer("", "fuzz output", null_output, video, still ? nullptr : &reader);
+        convert_frames(reader, writer, settings, still ? 1 : kMaxFrames, nullptr);
+        writer.finish();
+    } catch (const MediaError&) {
+        // The expected answer to a file that is not a video.
+    }
+    return 0;
+}
