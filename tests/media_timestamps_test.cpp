@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -50,13 +51,18 @@ TEST(EncoderFrameRate, TakesTheNearestOfTheRatesAnEncoderAllows) {
     EXPECT_EQ(choose_encoder_frame_rate(AVRational{48, 1}, empty).num, 48);
 }
 
+// The dts a packet of `stream` at `dts` (1/90000) has once mended.
+std::int64_t mended(DiscontinuityMender& mender, int stream, std::int64_t dts, bool decides = true) {
+    AVPacket packet = packet_at(stream, dts);
+    mender.mend(packet, kMpegTime, decides);
+    EXPECT_EQ(packet.pts, packet.dts);
+    return packet.dts;
+}
+
 TEST(DiscontinuityMender, LeavesFormatsWithoutJumpsAlone) {
     DiscontinuityMender mender(false);
-    AVPacket late = packet_at(0, 900000);
-    mender.mend(late, kMpegTime, true);
-    AVPacket back = packet_at(0, 0);
-    mender.mend(back, kMpegTime, true);
-    EXPECT_EQ(back.dts, 0);
+    EXPECT_EQ(mended(mender, 0, 900000), 900000);
+    EXPECT_EQ(mended(mender, 0, 0), 0);
     EXPECT_EQ(mender.offset(), 0);
 }
 
@@ -67,12 +73,8 @@ TEST(DiscontinuityMender, ContinuesAJoinedStreamWhereTheFirstPartEnded) {
     std::vector<std::int64_t> audio;
     for (int part = 0; part < 2; ++part) {
         for (int i = 0; i < 50; ++i) {
-            AVPacket frame = packet_at(0, 126000 + i * 3600);
-            mender.mend(frame, kMpegTime, true);
-            video.push_back(frame.dts);
-            AVPacket sound = packet_at(1, 126000 + i * 3600, 3600);
-            mender.mend(sound, kMpegTime, true);
-            audio.push_back(sound.dts);
+            video.push_back(mended(mender, 0, 126000 + i * 3600));
+            audio.push_back(mended(mender, 1, 126000 + i * 3600));
         }
     }
     for (std::size_t i = 1; i < video.size(); ++i) {
@@ -83,37 +85,23 @@ TEST(DiscontinuityMender, ContinuesAJoinedStreamWhereTheFirstPartEnded) {
 
 TEST(DiscontinuityMender, ClosesLongJumpsForwardButKeepsSmallSteps) {
     DiscontinuityMender mender(true);
-    AVPacket first = packet_at(0, 0);
-    mender.mend(first, kMpegTime, true);
+    EXPECT_EQ(mended(mender, 0, 0), 0);
     // 0.05 s back: B-frame order or jitter, not a discontinuity.
-    AVPacket jitter = packet_at(0, 3600 - 4500);
-    mender.mend(jitter, kMpegTime, true);
-    EXPECT_EQ(jitter.dts, -900);
-    // 20 s forward: the clock jumped.
-    AVPacket jump = packet_at(0, 20 * 90000);
-    mender.mend(jump, kMpegTime, true);
-    EXPECT_EQ(jump.dts, 2700);
-    EXPECT_EQ(jump.pts, 2700);
+    EXPECT_EQ(mended(mender, 0, -900), -900);
+    // 20 s forward: the clock jumped; the stream goes on one frame later.
+    EXPECT_EQ(mended(mender, 0, 20 * 90000), 2700);
     // 5 s forward: a pause the stream may really have.
-    AVPacket pause = packet_at(0, 20 * 90000 + 5 * 90000);
-    mender.mend(pause, kMpegTime, true);
-    EXPECT_EQ(pause.dts, 2700 + 5 * 90000);
+    EXPECT_EQ(mended(mender, 0, 25 * 90000), 2700 + 5 * 90000);
 }
 
 TEST(DiscontinuityMender, SubtitlesFollowTheOffsetWithoutMovingIt) {
     DiscontinuityMender mender(true);
-    AVPacket video = packet_at(0, 900000);
-    mender.mend(video, kMpegTime, true);
-    AVPacket back = packet_at(0, 0);
-    mender.mend(back, kMpegTime, true);
+    mended(mender, 0, 900000);
+    EXPECT_EQ(mended(mender, 0, 0), 903600);
     const std::int64_t offset = mender.offset();
-    EXPECT_NE(offset, 0);
-    AVPacket subtitle = packet_at(2, 0);
-    mender.mend(subtitle, kMpegTime, false);
-    AVPacket far = packet_at(2, 90000000);
-    mender.mend(far, kMpegTime, false);
+    EXPECT_EQ(mended(mender, 2, 0, false), 903600);
+    EXPECT_EQ(mended(mender, 2, 90000000, false), 90903600);
     EXPECT_EQ(mender.offset(), offset);
-    EXPECT_EQ(subtitle.dts, 903600);
 }
 
 // Places frames of `pts` (1/90000) on a 1/25 encoder; -1 for a dropped frame.
@@ -153,45 +141,35 @@ TEST(VideoSync, AFirstFrameWithoutTimeStartsAtZero) {
     EXPECT_EQ(sync.origin(), 0);
 }
 
-TEST(MuxTimestamps, KeepsDecodingOrderAndPtsNotBeforeDts) {
-    MuxTimestamps strict;
-    AVPacket a = packet_at(0, 10);
-    strict.mend(a, false);
-    EXPECT_EQ(a.dts, 10);
-    AVPacket repeat = packet_at(0, 10);
-    strict.mend(repeat, false);
-    EXPECT_EQ(repeat.dts, 11);
-    EXPECT_EQ(repeat.pts, 11);
-    AVPacket back = packet_at(0, 5);
-    back.pts = 20;  // a later picture: only its dts moves
-    strict.mend(back, false);
-    EXPECT_EQ(back.dts, 12);
-    EXPECT_EQ(back.pts, 20);
+struct MuxCase {
+    std::int64_t pts, dts;            // handed in
+    std::int64_t want_pts, want_dts;  // handed to the muxer
+};
 
-    MuxTimestamps nonstrict;
-    AVPacket b = packet_at(0, 10);
-    nonstrict.mend(b, true);
-    AVPacket same = packet_at(0, 10);
-    nonstrict.mend(same, true);
-    EXPECT_EQ(same.dts, 10);
+// Mends `packets` one after the other for one stream.
+void expect_mended(bool nonstrict, std::initializer_list<MuxCase> packets) {
+    MuxTimestamps timestamps;
+    for (const MuxCase& c : packets) {
+        AVPacket packet = packet_at(0, c.dts);
+        packet.pts = c.pts;
+        timestamps.mend(packet, nonstrict);
+        EXPECT_EQ(packet.pts, c.want_pts) << "pts " << c.pts << ", dts " << c.dts;
+        EXPECT_EQ(packet.dts, c.want_dts) << "pts " << c.pts << ", dts " << c.dts;
+    }
+}
+
+TEST(MuxTimestamps, KeepsDecodingOrderAndPtsNotBeforeDts) {
+    // A repeat moves to the next tick; a later picture with an early dts
+    // keeps its pts.
+    expect_mended(false, {{10, 10, 10, 10}, {10, 10, 11, 11}, {20, 5, 20, 12}});
+    // Formats that take equal timestamps get them.
+    expect_mended(true, {{10, 10, 10, 10}, {10, 10, 10, 10}});
 }
 
 TEST(MuxTimestamps, ReplacesADtsAfterItsPtsByTheMedian) {
-    MuxTimestamps first;
-    AVPacket lone = packet_at(0, 50);
-    lone.pts = 40;
-    first.mend(lone, false);
-    EXPECT_EQ(lone.dts, 40);
-    EXPECT_EQ(lone.pts, 40);
-
-    MuxTimestamps later;
-    AVPacket a = packet_at(0, 100);
-    later.mend(a, false);
-    AVPacket swapped = packet_at(0, 130);
-    swapped.pts = 120;  // median of 120, 130 and 101
-    later.mend(swapped, false);
-    EXPECT_EQ(swapped.dts, 120);
-    EXPECT_EQ(swapped.pts, 120);
+    expect_mended(false, {{40, 50, 40, 40}});
+    // The median of 120, 130 and the next tick, 101.
+    expect_mended(false, {{100, 100, 100, 100}, {120, 130, 120, 120}});
 }
 
 }  // namespace

@@ -224,7 +224,8 @@ MediaReader::Event MediaReader::read_on(bool hold_packets, bool judge_damage) {
             take_frame(judge_damage);
             return Event::VideoFrame;
         }
-        if (status == AVERROR_EOF) {
+        // A drained decoder answers EOF; one that answers EAGAIN gave up.
+        if (status == AVERROR_EOF || (status == AVERROR(EAGAIN) && draining_)) {
             ended_ = true;
             if (judge_damage) {
                 // Corrupt packets that never came out as a frame.
@@ -243,10 +244,6 @@ MediaReader::Event MediaReader::read_on(bool hold_packets, bool judge_damage) {
             continue;  // frames the decoder still holds come first
         }
         errors_in_a_row = 0;
-        if (draining_) {
-            ended_ = true;  // a drained decoder answers EOF; this one gave up
-            continue;
-        }
         status = av_read_frame(format_.get(), packet_.get());
         if (status == AVERROR(EAGAIN)) {
             av_usleep(1000);
