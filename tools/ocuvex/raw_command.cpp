@@ -1,13 +1,16 @@
 // `ocuvex raw` and `ocuvex geometry`: frames of packed 32-bit pixels on
 // standard input converted to standard output, and the planned output size.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
 #include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/raw_frame_io.h"
 #include "tools/ocuvex/settings_options.h"
 
 namespace ocuvex::cli {
@@ -54,18 +57,6 @@ RawArguments parse_arguments(std::span<const std::string_view> args, const char*
     return parsed;
 }
 
-bool read_fully(std::FILE* in, std::uint8_t* data, std::size_t size, std::size_t& got) {
-    got = 0;
-    while (got < size) {
-        const std::size_t n = std::fread(data + got, 1, size - got, in);
-        if (n == 0) {
-            return false;
-        }
-        got += n;
-    }
-    return true;
-}
-
 }  // namespace
 
 int run_raw(std::span<const std::string_view> args) {
@@ -92,38 +83,34 @@ int run_raw(std::span<const std::string_view> args) {
 
     // Both frames are top-down buffers seen bottom-up through a negative
     // pitch, as the host hands them over. The destination keeps the host's
-    // padded pitch; pixels no frame writes stay 0.
+    // padded pitch. It is zeroed once: every frame the plan writes the same
+    // pixels, so those it never writes stay 0 without clearing it again.
     const std::int32_t in_row_bytes = 4 * size.w;
-    std::vector<std::uint8_t> in_buffer(static_cast<std::size_t>(in_row_bytes) * size.h);
-    std::vector<std::uint8_t> out_buffer(static_cast<std::size_t>(out.pitch) * out.h);
-    const FrameView src = make_frame_view(in_buffer.data() + static_cast<std::size_t>(in_row_bytes) * (size.h - 1),
-                                          size.w, size.h, -in_row_bytes);
+    const std::size_t in_frame_bytes = static_cast<std::size_t>(in_row_bytes) * size.h;
+    const auto out_row_bytes = static_cast<std::size_t>(out.w) * 4;
+    const MappedRegion out_buffer = allocate_frame_buffer(static_cast<std::size_t>(out.pitch) * out.h);
     const FrameView dst = make_frame_view(
         out.h == 0 ? out_buffer.data() : out_buffer.data() + static_cast<std::size_t>(out.pitch) * (out.h - 1), out.w,
         out.h, -out.pitch);
-    const auto out_row_bytes = static_cast<std::size_t>(out.w) * 4;
+    FrameReader reader(STDIN_FILENO, in_frame_bytes);
+    FrameWriter writer(STDOUT_FILENO, out_row_bytes * out.h);
 
-    std::size_t got = 0;
-    while (read_fully(stdin, in_buffer.data(), in_buffer.size(), got)) {
-        convert_frame(settings, src, dst);
-        for (std::int32_t y = 0; y < out.h; ++y) {
-            if (std::fwrite(out_buffer.data() + static_cast<std::size_t>(y) * out.pitch, 1, out_row_bytes, stdout) !=
-                out_row_bytes) {
-                std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
-                return 1;
-            }
+    while (const std::uint8_t* frame = reader.next()) {
+        // The conversion only reads the source, which may be a read-only mapping of the input file.
+        auto* const last_row = const_cast<std::uint8_t*>(frame) + static_cast<std::size_t>(in_row_bytes) * (size.h - 1);
+        convert_frame(settings, make_frame_view(last_row, size.w, size.h, -in_row_bytes), dst);
+        if (!writer.write_rows(out_buffer.data(), out_row_bytes, out.pitch, static_cast<std::size_t>(out.h))) {
+            std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
+            return 1;
         }
     }
-    if (std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
+    if (reader.error() != 0) {
+        std::fprintf(stderr, "ocuvex: raw: cannot read standard input: %s\n", std::strerror(reader.error()));
         return 1;
     }
-    if (std::ferror(stdin)) {
-        std::fprintf(stderr, "ocuvex: raw: cannot read standard input: %s\n", std::strerror(errno));
-        return 1;
-    }
-    if (got != 0) {
-        std::fprintf(stderr, "ocuvex: raw: input ends with a partial frame: %zu of %zu bytes\n", got, in_buffer.size());
+    if (reader.partial_bytes() != 0) {
+        std::fprintf(stderr, "ocuvex: raw: input ends with a partial frame: %zu of %zu bytes\n", reader.partial_bytes(),
+                     in_frame_bytes);
         return 2;
     }
     return 0;
