@@ -30,8 +30,6 @@
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace ocuvex;
@@ -169,6 +167,17 @@ struct Options {
     std::string before;
 };
 
+// The whole number at the start of `text`, which must be followed by `end`.
+long whole_number(const char* text, char end = '\0') {
+    char* stop = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &stop, 10);
+    if (stop == text || *stop != end || errno != 0) {
+        fail(std::string("not a whole number: ") + text);
+    }
+    return value;
+}
+
 Options parse_options(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -181,13 +190,12 @@ Options parse_options(int argc, char** argv) {
         }
         ++i;
         if (arg == "--frames") {
-            o.frames = std::atoi(value);
+            o.frames = static_cast<int>(whole_number(value));
         } else if (arg == "--size") {
-            if (std::sscanf(value, "%dx%d", &o.width, &o.height) != 2) {
-                fail("--size takes WxH");
-            }
+            o.width = static_cast<std::int32_t>(whole_number(value, 'x'));
+            o.height = static_cast<std::int32_t>(whole_number(std::strchr(value, 'x') + 1));
         } else if (arg == "--rounds") {
-            o.rounds = std::atoi(value);
+            o.rounds = static_cast<int>(whole_number(value));
         } else if (arg == "--dir") {
             o.dir = value;
         } else if (arg == "--ocuvex") {
@@ -198,8 +206,8 @@ Options parse_options(int argc, char** argv) {
             fail("unknown option " + arg);
         }
     }
-    if (o.frames < 1 || o.rounds < 1 || o.width < 2 || o.height < 2) {
-        fail("--frames and --rounds must be at least 1, --size at least 2x2");
+    if (o.frames < 1 || o.rounds < 1 || o.width < 2 || o.height < 2 || o.width > 65536 || o.height > 65536) {
+        fail("--frames and --rounds must be at least 1, --size from 2x2 to 65536x65536");
     }
     return o;
 }
@@ -299,18 +307,28 @@ std::string read_file(const std::string& path) {
 void ask_settings(const Options& o, Mode& mode, const std::string& scratch) {
     run({{raw_command(o.ocuvex, "geometry", o, mode)}, "", scratch});
     const std::string json = read_file(scratch);
+    auto field = [&](const char* name) {
+        const std::string key = std::string("\"") + name + "\":";
+        const std::size_t at = json.find(key);
+        if (at == std::string::npos) {
+            fail("no " + key + " in: " + json);
+        }
+        const char* text = json.c_str() + at + key.size();
+        const char* stop = std::strpbrk(text, ",}");
+        return static_cast<std::int32_t>(whole_number(text, stop != nullptr ? *stop : '\0'));
+    };
+    mode.geometry = {field("width"), field("height"), field("pitch")};
     FilterSettings& s = mode.settings;
-    int swap = 0;
-    OutputGeometry& g = mode.geometry;
-    if (std::sscanf(json.c_str(),
-                    "{\"width\":%d,\"height\":%d,\"pitch\":%d,\"settings\":{\"swap_lr\":%d,\"mode\":%d,"
-                    "\"center_width\":%d,\"align_horz\":%d,\"align_vert\":%d,\"crop_x\":%d,\"crop_y\":%d,"
-                    "\"crop_width\":%d,\"crop_height\":%d,\"fill_color\":%u}}",
-                    &g.w, &g.h, &g.pitch, &swap, &s.mode, &s.center_width, &s.align_horz, &s.align_vert, &s.crop_x,
-                    &s.crop_y, &s.crop_width, &s.crop_height, &s.fill_color) != 13) {
-        fail("cannot read the settings from: " + json);
-    }
-    s.swap_lr = static_cast<std::uint8_t>(swap);
+    s.swap_lr = static_cast<std::uint8_t>(field("swap_lr"));
+    s.mode = field("mode");
+    s.center_width = field("center_width");
+    s.align_horz = field("align_horz");
+    s.align_vert = field("align_vert");
+    s.crop_x = field("crop_x");
+    s.crop_y = field("crop_y");
+    s.crop_width = field("crop_width");
+    s.crop_height = field("crop_height");
+    s.fill_color = static_cast<std::uint32_t>(field("fill_color"));
 }
 
 // Converts every frame in memory as the tool lays them out (top-down rows
