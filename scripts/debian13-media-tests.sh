@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the command-line tool in a Debian 13 (trixie) root and runs its media
 # tests there, so that the tool is known to build and work against Debian 13's
-# FFmpeg 7.1 as well as the host's Debian 12 FFmpeg 5.1. Runs as root.
+# FFmpeg 7.1 as well as the host's Debian 12 FFmpeg 5.1. Runs as root (through
+# sudo when started by another user).
 #
 #   bash scripts/debian13-media-tests.sh [CTEST ARGUMENTS...]
 #
@@ -53,10 +54,14 @@ in_root() {
 
 # --- on the host: checks, debootstrap, the lock; then the rest in a namespace
 if [ "${1:-}" != --in-namespace ]; then
-    [ "$(id -u)" -eq 0 ] || die "needs root (debootstrap, chroot and mounts)"
-    case $root in
-        / | /usr | /etc | /home | /root | /work | "$source_dir") die "refusing to use '$root' as the root" ;;
-    esac
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || die "needs root (debootstrap, chroot and mounts)"
+        exec sudo --preserve-env=OCUVEX_DEBIAN13_ROOT,OCUVEX_DEBIAN13_MIRROR,OCUVEX_DEBIAN13_SOURCE \
+            bash "$0" "$@"
+    fi
+    if [ "$root" = / ] || [[ $source_dir/ == "$root"/* ]]; then
+        die "refusing to make the root in '$root', which holds the source tree"
+    fi
     if ! command -v debootstrap >/dev/null; then
         say "installing debootstrap"
         export DEBIAN_FRONTEND=noninteractive
@@ -70,11 +75,23 @@ if [ "${1:-}" != --in-namespace ]; then
         flock 9
     }
     # A private mount and PID namespace: when the run ends, however it ends,
-    # every process in it is killed and every mount in it goes away.
-    unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
-        bash "$0" --in-namespace "$@" &
+    # every process in it is killed and every mount in it goes away. Its own
+    # process group, so that a signal to this script reaches every process of
+    # the run (make then removes what it left half-built).
+    setsid unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
+        bash "$0" --in-namespace "$@" </dev/null &
     leg=$!
-    trap 'kill -TERM "$leg" 2>/dev/null; wait "$leg"; die "interrupted"' INT TERM HUP
+    # shellcheck disable=SC2317  # called by the traps below
+    stop() {
+        trap '' INT TERM HUP
+        kill -TERM -- "-$leg" 2>/dev/null
+        wait "$leg" || true
+        echo "debian13: interrupted" >&2
+        exit "$1"
+    }
+    trap 'stop 130' INT
+    trap 'stop 143' TERM
+    trap 'stop 129' HUP
     status=0
     wait "$leg" || status=$?
     exit "$status"
@@ -100,6 +117,7 @@ if [ ! -e "$complete_marker" ]; then
         tail -n 20 "$log" >&2
         die "debootstrap failed; its log: $log"
     }
+    rm -f "$log"
     printf '%s\n' "${packages[@]}" >"$complete_marker"
 fi
 
@@ -108,11 +126,12 @@ mount --bind "$source_dir" "$root$source_in_root"
 mount -o remount,bind,ro "$root$source_in_root"
 mount -t proc proc "$root/proc"
 mount --rbind /dev "$root/dev"
+mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"  # nothing an interrupted test leaves stays
 
 if [ "$(printf '%s\n' "${packages[@]}")" != "$(cat "$complete_marker")" ]; then
     say "installing the changed package list in the root"
     cp /etc/resolv.conf "$root/etc/resolv.conf"
-    timed "package install" in_root sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" >/dev/null' \
+    timed "package install" in_root sh -c 'dpkg --configure -a && apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" >/dev/null' \
         sh "${packages[@]}" || die "cannot install the packages in the root"
     printf '%s\n' "${packages[@]}" >"$complete_marker"
 fi
