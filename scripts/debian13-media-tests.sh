@@ -148,6 +148,8 @@ done
 timed "configure" in_root cmake -S "$source_in_root" -B "$build_in_root" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOCUVEX_BUILD_BENCHMARKS=OFF -DOCUVEX_BUILD_FUZZERS=OFF -DOCUVEX_WINDOWS_TESTS=OFF ||
     die "configuring against $ffmpeg_version failed"
+in_root cmake --build "$build_in_root" --target help | grep -qw media_checks ||
+    die "$source_dir has no target media_checks (declared in tests/CMakeLists.txt)"
 timed "build" in_root cmake --build "$build_in_root" --target media_checks --parallel 2 ||
     die "building the tool against $ffmpeg_version failed"
 timed "media tests" in_root ctest --test-dir "$build_in_root" --label-regex '^media$' --no-tests=error \
