@@ -138,7 +138,7 @@ fi
 
 # --- FFmpeg's versions, then the build and the media tests
 ffmpeg_version="FFmpeg $(in_root ffmpeg -version | awk 'NR == 1 { print $3 }')"
-say "$ffmpeg_version ($(in_root ffmpeg -version | head -1))"
+say "$ffmpeg_version"
 for library in libavformat libavcodec libavfilter libswscale libavutil; do
     say "$library $(in_root pkg-config --modversion "$library")"
 done
@@ -148,7 +148,7 @@ done
 timed "configure" in_root cmake -S "$source_in_root" -B "$build_in_root" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOCUVEX_BUILD_BENCHMARKS=OFF -DOCUVEX_BUILD_FUZZERS=OFF -DOCUVEX_WINDOWS_TESTS=OFF ||
     die "configuring against $ffmpeg_version failed"
-in_root cmake --build "$build_in_root" --target help | grep -qw media_checks ||
+in_root cmake --build "$build_in_root" --target help | grep -w media_checks >/dev/null ||
     die "$source_dir has no target media_checks (declared in tests/CMakeLists.txt)"
 timed "build" in_root cmake --build "$build_in_root" --target media_checks --parallel 2 ||
     die "building the tool against $ffmpeg_version failed"
