@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/filter_settings.h"
+#include "core/frame_view.h"
 
 namespace ocuvex {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/filter_settings.h"
+#include "core/frame_view.h"
 
 namespace ocuvex::test {
 
