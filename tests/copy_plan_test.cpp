@@ -202,58 +202,48 @@ TEST(CopyPlan, GridCheckEdgeCases) {
         const char* what;
         std::int32_t mode;
         std::int32_t w, h;
-        void (*tweak)(FilterSettings&);
         std::int32_t shift_x, shift_y;
         bool fits;
+        void (*tweak)(FilterSettings&);
     };
     const auto none = [](FilterSettings&) {};
     const auto swap = [](FilterSettings& s) { s.swap_lr = 1; };
     const Case cases[] = {
-        {"whole odd frame, 4:2:0", MODE_NOP, 5, 5, none, 1, 1, true},
-        {"swap, odd half width", MODE_NOP, 6, 4, swap, 1, 1, false},
-        {"swap, odd last column unwritten", MODE_NOP, 9, 4, swap, 1, 1, true},
-        {"deinterlace under vertical subsampling", MODE_DEINTERLACE, 8, 8, none, 1, 1, false},
-        {"deinterlace, 4:4:0", MODE_DEINTERLACE, 8, 8, none, 0, 1, false},
-        {"deinterlace, 4:2:2", MODE_DEINTERLACE, 8, 7, none, 1, 0, true},
-        {"deinterlace, 4:2:2, odd width", MODE_DEINTERLACE, 7, 8, none, 1, 0, false},
-        {"above/below, views of even height", MODE_AB_TO_SBS, 6, 8, none, 1, 1, true},
-        {"above/below, views of odd height", MODE_AB_TO_SBS, 6, 6, none, 1, 1, false},
-        {"above/below, skipped middle row", MODE_AB_TO_SBS, 6, 9, none, 1, 1, false},
-        {"above/below, skipped middle row, 4:2:2", MODE_AB_TO_SBS, 6, 9, none, 1, 0, true},
-        {"side by side, odd height", MODE_SBS_TO_AB, 8, 5, none, 1, 1, false},
-        {"side by side, 4:1:0", MODE_SBS_TO_AB, 16, 4, none, 2, 2, true},
-        {"crop window on the grid", MODE_CROPPING, 16, 12, [](FilterSettings& s) { s.crop_x = s.crop_y = 2; }, 1, 1,
-         true},
-        {"crop at an odd column", MODE_CROPPING, 16, 12,
-         [](FilterSettings& s) {
-             s.crop_x = 1;
-             s.crop_y = 2;
-         },
-         1, 1, false},
-        {"crop at an odd line", MODE_CROPPING, 16, 12,
-         [](FilterSettings& s) {
-             s.crop_x = 2;
-             s.crop_y = 1;
-         },
-         1, 1, false},
-        {"crop at an odd line, 4:2:2", MODE_CROPPING, 16, 12, [](FilterSettings& s) { s.crop_y = 1; }, 1, 0, true},
-        {"crop of odd height", MODE_CROPPING, 16, 12, [](FilterSettings& s) { s.crop_height = 3; }, 1, 1, false},
-        {"crop from an odd-height picture", MODE_CROPPING, 16, 9, [](FilterSettings& s) { s.crop_y = 2; }, 1, 1, true},
-        {"alignment by even steps", MODE_ALIGNMENT, 16, 8, [](FilterSettings& s) { s.align_horz = s.align_vert = 2; },
-         1, 1, true},
-        {"alignment by an odd column", MODE_ALIGNMENT, 16, 8, [](FilterSettings& s) { s.align_horz = 1; }, 1, 1, false},
-        {"alignment by an odd row", MODE_ALIGNMENT, 16, 8, [](FilterSettings& s) { s.align_vert = -1; }, 1, 1, false},
-        {"alignment of an odd-height picture", MODE_ALIGNMENT, 16, 9, [](FilterSettings& s) { s.align_vert = 2; }, 1, 1,
-         false},
-        {"alignment by nothing, odd half width", MODE_ALIGNMENT, 14, 8, none, 1, 1, true},
-        {"centering by a multiple of 8", MODE_CENTERING, 16, 4, [](FilterSettings& s) { s.center_width = 8; }, 1, 1,
-         true},
-        {"centering with odd margins", MODE_CENTERING, 16, 4, [](FilterSettings& s) { s.center_width = 4; }, 1, 1,
-         false},
-        {"centering by nothing, odd width", MODE_CENTERING, 15, 4, none, 1, 1, true},
-        {"the anaglyph plans nothing", MODE_ANAGLYPH, 7, 7, none, 1, 1, true},
-        {"a shift out of range", MODE_NOP, 8, 8, none, kMaxSubsamplingShift + 1, 0, false},
-        {"a negative shift", MODE_NOP, 8, 8, none, 0, -1, false},
+        {"whole odd frame, 4:2:0", MODE_NOP, 5, 5, 1, 1, true, none},
+        {"swap, odd half width", MODE_NOP, 6, 4, 1, 1, false, swap},
+        {"swap, odd last column unwritten", MODE_NOP, 9, 4, 1, 1, true, swap},
+        {"deinterlace under vertical subsampling", MODE_DEINTERLACE, 8, 8, 1, 1, false, none},
+        {"deinterlace, 4:4:0", MODE_DEINTERLACE, 8, 8, 0, 1, false, none},
+        {"deinterlace, 4:2:2", MODE_DEINTERLACE, 8, 7, 1, 0, true, none},
+        {"deinterlace, 4:2:2, odd width", MODE_DEINTERLACE, 7, 8, 1, 0, false, none},
+        {"above/below, views of even height", MODE_AB_TO_SBS, 6, 8, 1, 1, true, none},
+        {"above/below, views of odd height", MODE_AB_TO_SBS, 6, 6, 1, 1, false, none},
+        {"above/below, skipped middle row", MODE_AB_TO_SBS, 6, 9, 1, 1, false, none},
+        {"above/below, skipped middle row, 4:2:2", MODE_AB_TO_SBS, 6, 9, 1, 0, true, none},
+        {"side by side, odd height", MODE_SBS_TO_AB, 8, 5, 1, 1, false, none},
+        {"side by side, 4:1:0", MODE_SBS_TO_AB, 16, 4, 2, 2, true, none},
+        {"crop window on the grid", MODE_CROPPING, 16, 12, 1, 1, true,
+         [](FilterSettings& s) { s.crop_x = s.crop_y = 2; }},
+        {"crop at an odd column", MODE_CROPPING, 16, 12, 1, 1, false, [](FilterSettings& s) { s.crop_x = 1; }},
+        {"crop at an odd line", MODE_CROPPING, 16, 12, 1, 1, false, [](FilterSettings& s) { s.crop_y = 1; }},
+        {"crop at an odd line, 4:2:2", MODE_CROPPING, 16, 12, 1, 0, true, [](FilterSettings& s) { s.crop_y = 1; }},
+        {"crop of odd height", MODE_CROPPING, 16, 12, 1, 1, false, [](FilterSettings& s) { s.crop_height = 3; }},
+        {"crop from an odd-height picture", MODE_CROPPING, 16, 9, 1, 1, true, [](FilterSettings& s) { s.crop_y = 2; }},
+        {"alignment by even steps", MODE_ALIGNMENT, 16, 8, 1, 1, true,
+         [](FilterSettings& s) { s.align_horz = s.align_vert = 2; }},
+        {"alignment by an odd column", MODE_ALIGNMENT, 16, 8, 1, 1, false, [](FilterSettings& s) { s.align_horz = 1; }},
+        {"alignment by an odd row", MODE_ALIGNMENT, 16, 8, 1, 1, false, [](FilterSettings& s) { s.align_vert = -1; }},
+        {"alignment of an odd-height picture", MODE_ALIGNMENT, 16, 9, 1, 1, false,
+         [](FilterSettings& s) { s.align_vert = 2; }},
+        {"alignment by nothing, odd half width", MODE_ALIGNMENT, 14, 8, 1, 1, true, none},
+        {"centering by a multiple of 8", MODE_CENTERING, 16, 4, 1, 1, true,
+         [](FilterSettings& s) { s.center_width = 8; }},
+        {"centering with odd margins", MODE_CENTERING, 16, 4, 1, 1, false,
+         [](FilterSettings& s) { s.center_width = 4; }},
+        {"centering by nothing, odd width", MODE_CENTERING, 15, 4, 1, 1, true, none},
+        {"the anaglyph plans nothing", MODE_ANAGLYPH, 7, 7, 1, 1, true, none},
+        {"a shift out of range", MODE_NOP, 8, 8, kMaxSubsamplingShift + 1, 0, false, none},
+        {"a negative shift", MODE_NOP, 8, 8, 0, -1, false, none},
     };
     for (const Case& c : cases) {
         FilterSettings s = test::settings_for(c.mode);
