@@ -354,6 +354,9 @@ bool run_elements(const CopyPlan& plan, std::int32_t element_bytes, const std::u
         (plan.rows > 0 && plan.fill_count > 0 && fill == nullptr)) {
         return false;
     }
+    if (plan.rows == 0) {
+        return true;  // an empty plane may have no data to compute addresses from
+    }
     const auto element = static_cast<std::ptrdiff_t>(element_bytes);
     ByteCopy copies[2] = {};
     for (int i = 0; i < plan.copy_count; ++i) {

@@ -304,6 +304,9 @@ TEST(CopyPlan, TheRunnerRefusesWhatItCannotDoAndThenWritesNothing) {
         ASSERT_EQ(b, 0x5A);
     }
     EXPECT_TRUE(run_plane_plan(plan, {2, 0, 0}, &fill, in, out));
+    // One source row gives no deinterlaced row: nothing to address, even without memory.
+    const CopyPlan no_rows = plan_copies(test::settings_for(MODE_DEINTERLACE), {8, 1}, {16, 0});
+    EXPECT_TRUE(run_plane_plan(no_rows, {2, 0, 0}, nullptr, in, {nullptr, 0}));
     std::uint16_t margin;
     std::memcpy(&margin, dst, 2);
     EXPECT_EQ(margin, fill);
