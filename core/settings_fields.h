@@ -51,8 +51,8 @@ inline constexpr std::array<SettingsField, 10> kSettingsFields = {{
     {"fill_color", FieldKind::Color, 0, std::numeric_limits<std::uint32_t>::max(), 0, &FilterSettings::fill_color},
 }};
 
-// The row of the field at `member`; a member without a row does not compile
-// where the answer is needed at compile time.
+// The row of the field at `member`, found at compile time: naming a member
+// without a row does not compile.
 consteval const SettingsField& settings_field(FieldMember member) {
     for (const SettingsField& field : kSettingsFields) {
         if (field.member == member) {

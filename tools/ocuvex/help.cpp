@@ -12,7 +12,7 @@ class TextHelp final : public HelpWriter {
     explicit TextHelp(std::FILE* out) : out_(out) {}
 
     void usage(std::string_view synopsis) override {
-        put("usage: " + std::string(synopsis) + "\n");
+        put(block_start() + "usage: " + std::string(synopsis) + "\n");
         separate_ = false;
     }
     void paragraph(std::string_view text) override { put(block_start() + std::string(text) + "\n"); }

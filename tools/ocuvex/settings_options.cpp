@@ -1,6 +1,5 @@
 #include "tools/ocuvex/settings_options.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
