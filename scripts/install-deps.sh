@@ -14,7 +14,7 @@ tool_packages=(
     cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
 )
 test_packages=(
-    libgtest-dev libbenchmark-dev libavfilter-dev ffmpeg dpkg-dev
+    libgtest-dev libbenchmark-dev libavfilter-dev ffmpeg dpkg-dev file
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine
     xvfb xauth imagemagick clang libclang-rt-14-dev
 )
