@@ -74,28 +74,35 @@ void show_coefficients(DialogControls& controls) {
 }
 
 void apply_controls(DialogControls& controls, FilterSettings& settings) {
-    settings.swap_lr = controls.is_checked(IDC_SWAP) ? 1 : 0;
-    settings.mode = MODE_NOP;
+    // Everything is read before anything is written: a read that fails part
+    // way (out of memory) leaves the instance and the shared table unchanged.
+    FilterSettings applied = settings;
+    applied.swap_lr = controls.is_checked(IDC_SWAP) ? 1 : 0;
+    applied.mode = MODE_NOP;
     for (std::int32_t mode : kModeTestOrder) {
         if (controls.is_checked(mode)) {
-            settings.mode = mode;
+            applied.mode = mode;
             break;
         }
     }
     for (const IntegerControl& control : kIntegerControls) {
-        settings.*control.field = read_integer(controls.text(control.id));
+        applied.*control.field = read_integer(controls.text(control.id));
     }
     if (std::optional<std::uint32_t> color = read_hex(controls.text(IDC_FILL_COLOR))) {
-        settings.fill_color = *color;
+        applied.fill_color = *color;
     }
-    read_coefficients(controls);
+    const AnaglyphMatrix coefficients = read_coefficients(controls);
+    settings = applied;
+    anaglyph_coefficients = coefficients;
     controls.end_dialog(kResultOk);
 }
 
-void read_coefficients(DialogControls& controls) {
+AnaglyphMatrix read_coefficients(const DialogControls& controls) {
+    AnaglyphMatrix coefficients{};
     for (int i = 0; i < IDC_COEF_COUNT; ++i) {
-        anaglyph_coefficients[static_cast<std::size_t>(i)] = read_floating(controls.text(IDC_COEF_FIRST + i));
+        coefficients[static_cast<std::size_t>(i)] = read_floating(controls.text(IDC_COEF_FIRST + i));
     }
+    return coefficients;
 }
 
 void reset_coefficients(DialogControls& controls) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "core/anaglyph.h"
 #include "dialog/tests/fake_dialog.h"
@@ -243,6 +244,22 @@ TEST_F(ConfigDialogTest, CancelWritesNothingBack) {
     EXPECT_EQ(dialog_.result(), kResultCancel);
     EXPECT_TRUE(same_record(settings_, before));
     EXPECT_EQ(anaglyph_coefficients, anaglyph_default_coefficients);
+}
+
+TEST_F(ConfigDialogTest, OkThatRunsOutOfMemoryPartWayWritesNothingBack) {
+    const FilterSettings before = settings_;
+    for (const int failing : {IDC_CROP_HEIGHT, IDC_COEF_FIRST + 17}) {
+        dialog_.open(settings_);
+        dialog_.click(IDC_SWAP);
+        dialog_.click(MODE_CROPPING);
+        dialog_.type(IDC_CROP_X, "64");
+        dialog_.type(IDC_COEF_FIRST, "7");
+        dialog_.fail_reading(failing);
+        EXPECT_THROW(dialog_.press(IDOK), std::bad_alloc);
+        EXPECT_FALSE(dialog_.result().has_value()) << "control " << failing;
+        EXPECT_TRUE(same_record(settings_, before)) << "control " << failing;
+        EXPECT_EQ(anaglyph_coefficients, anaglyph_default_coefficients) << "control " << failing;
+    }
 }
 
 TEST_F(ConfigDialogTest, DefaultValuesResetsTheSharedTableAtOnceAndKeepsTheRest) {
