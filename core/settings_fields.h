@@ -64,7 +64,8 @@ consteval const SettingsField& settings_field(FieldMember member) {
 
 // The field's value as the conversions read it (a flag as 0 or 1).
 std::int64_t field_value(const SettingsField& field, const FilterSettings& settings);
-// Stores `value`, which must lie in the field's range.
+// Stores `value` converted to the member's type: a value in the field's
+// range as it is, a negative one in an unsigned field as its bit pattern.
 void set_field_value(const SettingsField& field, FilterSettings& settings, std::int64_t value);
 
 }  // namespace ocuvex
