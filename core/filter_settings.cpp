@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "core/settings_fields.h"
+
 namespace ocuvex {
 
 namespace {
@@ -36,16 +38,9 @@ FilterSettings default_settings() {
 }
 
 void set_defaults(FilterSettings& settings) {
-    settings.swap_lr = 0;
-    settings.mode = MODE_NOP;
-    settings.center_width = 0;
-    settings.align_horz = 0;
-    settings.align_vert = 0;
-    settings.crop_x = 0;
-    settings.crop_y = 0;
-    settings.crop_width = 10;
-    settings.crop_height = 10;
-    settings.fill_color = 0;
+    for (const SettingsField& field : kSettingsFields) {
+        set_field_value(field, settings, field.default_value);
+    }
 }
 
 const char* description_text(const FilterSettings& settings) {

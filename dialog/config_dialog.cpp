@@ -1,10 +1,13 @@
 #include "dialog/config_dialog.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
 #include "core/anaglyph.h"
+#include "core/settings_fields.h"
 #include "dialog/text_numbers.h"
+#include "ocuvex_version.h"
 
 namespace ocuvex::dialog {
 namespace {
@@ -15,7 +18,27 @@ constexpr std::array<std::int32_t, kModeCount> kModeTestOrder = {
     MODE_CROPPING, MODE_ANAGLYPH,    MODE_SBS_TO_AB, MODE_AB_TO_SBS,
 };
 
-constexpr const char* kVersion = "1.3";
+// The edit boxes of the integer fields. The swap check box, the mode's radio
+// buttons and the colour (kept when its text holds no number) have their own code.
+struct IntegerControl {
+    std::int32_t FilterSettings::*field;
+    int id;
+};
+
+constexpr IntegerControl kIntegerControls[] = {
+    {&FilterSettings::center_width, IDC_CENTER_WIDTH},
+    {&FilterSettings::align_horz, IDC_ALIGN_HORZ},
+    {&FilterSettings::align_vert, IDC_ALIGN_VERT},
+    {&FilterSettings::crop_x, IDC_CROP_X},
+    {&FilterSettings::crop_y, IDC_CROP_Y},
+    {&FilterSettings::crop_width, IDC_CROP_WIDTH},
+    {&FilterSettings::crop_height, IDC_CROP_HEIGHT},
+};
+static_assert(std::ranges::count(kSettingsFields, FieldKind::Integer, &SettingsField::kind) ==
+                  std::ssize(kIntegerControls),
+              "every integer field of the record has its edit box");
+
+// The date is a fixed text: the line has always shown this one.
 constexpr const char* kReleaseDate = "Aug 20 2015";
 
 }  // namespace
@@ -27,7 +50,7 @@ const char* const kNotesText =
     "added on both sides of the left and right images.\n\nAnaglyph: Source video must be side by side video either "
     "in parallel or crossed-eye format. Output video will be half the width of the original video.";
 
-std::string version_text() { return std::string("Version ") + kVersion + " - " + kReleaseDate; }
+std::string version_text() { return std::string("Version " OCUVEX_VERSION_SHORT " - ") + kReleaseDate; }
 
 void fill_controls(DialogControls& controls, const FilterSettings& settings) {
     controls.set_checked(IDC_SWAP, settings.swap_lr != 0);
@@ -35,14 +58,10 @@ void fill_controls(DialogControls& controls, const FilterSettings& settings) {
     if (is_known_mode(settings.mode)) {
         controls.set_checked(settings.mode, true);
     }
-    controls.set_text(IDC_CENTER_WIDTH, format_integer(settings.center_width));
+    for (const IntegerControl& control : kIntegerControls) {
+        controls.set_text(control.id, format_integer(settings.*control.field));
+    }
     controls.set_text(IDC_FILL_COLOR, format_hex(settings.fill_color));
-    controls.set_text(IDC_ALIGN_HORZ, format_integer(settings.align_horz));
-    controls.set_text(IDC_ALIGN_VERT, format_integer(settings.align_vert));
-    controls.set_text(IDC_CROP_X, format_integer(settings.crop_x));
-    controls.set_text(IDC_CROP_Y, format_integer(settings.crop_y));
-    controls.set_text(IDC_CROP_WIDTH, format_integer(settings.crop_width));
-    controls.set_text(IDC_CROP_HEIGHT, format_integer(settings.crop_height));
     controls.set_text(IDC_NOTES, kNotesText);
     show_coefficients(controls);
     controls.set_text(IDC_VERSION, version_text());
@@ -66,16 +85,12 @@ void apply_controls(DialogControls& controls, FilterSettings& settings) {
             break;
         }
     }
-    applied.center_width = read_integer(controls.text(IDC_CENTER_WIDTH));
+    for (const IntegerControl& control : kIntegerControls) {
+        applied.*control.field = read_integer(controls.text(control.id));
+    }
     if (std::optional<std::uint32_t> color = read_hex(controls.text(IDC_FILL_COLOR))) {
         applied.fill_color = *color;
     }
-    applied.align_horz = read_integer(controls.text(IDC_ALIGN_HORZ));
-    applied.align_vert = read_integer(controls.text(IDC_ALIGN_VERT));
-    applied.crop_x = read_integer(controls.text(IDC_CROP_X));
-    applied.crop_y = read_integer(controls.text(IDC_CROP_Y));
-    applied.crop_width = read_integer(controls.text(IDC_CROP_WIDTH));
-    applied.crop_height = read_integer(controls.text(IDC_CROP_HEIGHT));
     const AnaglyphMatrix coefficients = read_coefficients(controls);
     settings = applied;
     anaglyph_coefficients = coefficients;

@@ -40,7 +40,7 @@ inline constexpr int kResultCancel = 1;
 
 // The notes panel's text.
 extern const char* const kNotesText;
-// The version line: "Version 1.3 - Aug 20 2015".
+// The version line, "Version MAJOR.MINOR - Aug 20 2015" (e.g. "Version 1.3 - Aug 20 2015").
 std::string version_text();
 
 // Settings and coefficients to control values, when the dialog opens.

@@ -7,6 +7,7 @@
 #include "core/filter_settings.h"
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
+#include "core/settings_fields.h"
 #include "dialog/run_dialog.h"
 #include "host/host_boundary.h"
 
@@ -28,13 +29,10 @@ ScriptFunctionDef script_functions[] = {
     {nullptr, nullptr, nullptr},  // old hosts stop at arg_list, newer ones at func_ptr
 };
 
-// The statement's numbers after swap_lr and mode, in its order; fill_color,
-// an unsigned pattern, comes last.
-constexpr std::array kPlainNumbers = {
-    &FilterSettings::center_width, &FilterSettings::align_horz, &FilterSettings::align_vert,  &FilterSettings::crop_x,
-    &FilterSettings::crop_y,       &FilterSettings::crop_width, &FilterSettings::crop_height,
-};
-static_assert(2 + kPlainNumbers.size() + 1 == kStatementNumbers);
+// The statement's numbers are the record's fields in record order: swap_lr
+// and mode first, fill_color (as its signed 32-bit pattern) last.
+static_assert(kSettingsFields.size() == kStatementNumbers && kSettingsFields[0].kind == FieldKind::Flag &&
+              kSettingsFields[1].kind == FieldKind::Mode);
 
 CScriptObject script_object = {nullptr, script_functions, nullptr};
 
@@ -85,12 +83,9 @@ bool frame_view_of(const VFBitmap* bitmap, FrameView& view) {
 
 std::array<std::int32_t, kStatementNumbers> statement_numbers(const FilterSettings& settings) {
     std::array<std::int32_t, kStatementNumbers> numbers{};
-    numbers[0] = settings.swap_lr != 0 ? 1 : 0;
-    numbers[1] = settings.mode;
-    for (std::size_t i = 0; i < kPlainNumbers.size(); ++i) {
-        numbers[2 + i] = settings.*kPlainNumbers[i];
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        numbers[i] = static_cast<std::int32_t>(field_value(kSettingsFields[i], settings));
     }
-    numbers.back() = static_cast<std::int32_t>(settings.fill_color);
     return numbers;
 }
 
@@ -234,10 +229,10 @@ void script_config(IScriptInterpreter* /*isi*/, void* ctx, CScriptValue* argv, i
                 settings->mode = script_integer(argv[1]);
             }
             if (argc >= kStatementNumbers) {
-                for (std::size_t i = 0; i < kPlainNumbers.size(); ++i) {
-                    settings->*kPlainNumbers[i] = script_integer(argv[2 + i]);
+                // The fields after the mode as given; fill_color takes the number's 32-bit pattern.
+                for (std::size_t i = 2; i < kSettingsFields.size(); ++i) {
+                    set_field_value(kSettingsFields[i], *settings, script_integer(argv[i]));
                 }
-                settings->fill_color = static_cast<std::uint32_t>(script_integer(argv[kStatementNumbers - 1]));
             }
         },
         [] {});

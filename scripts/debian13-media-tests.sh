@@ -144,9 +144,9 @@ for library in libavformat libavcodec libavfilter libswscale libavutil; do
 done
 
 # The tool and what the tests labelled `media` run, nothing else: no
-# benchmarks, fuzzers or Windows builds in the root.
+# benchmarks, fuzzers or Windows builds in the root (a plain build has none).
 timed "configure" in_root cmake -S "$source_in_root" -B "$build_in_root" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DOCUVEX_BUILD_BENCHMARKS=OFF -DOCUVEX_BUILD_FUZZERS=OFF -DOCUVEX_WINDOWS_TESTS=OFF ||
+    -DBUILD_TESTING=ON ||
     die "configuring against $ffmpeg_version failed"
 in_root cmake --build "$build_in_root" --target help | grep -w media_checks >/dev/null ||
     die "$source_dir has no target media_checks (declared in tests/CMakeLists.txt)"

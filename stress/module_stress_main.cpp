@@ -36,10 +36,11 @@ constexpr std::int32_t kSourceW = 64;
 constexpr std::int32_t kSourceH = 48;
 constexpr std::int32_t kSourcePitch = 4 * kSourceW + 16;
 constexpr int kFramesPerInstance = 3;
-// Growth of private bytes allowed from the second round to the last: the
-// heaps' own pages come and go with fragmentation, which the exact count of
-// busy heap bytes (heap_bytes) does not see.
-constexpr std::size_t kPrivateSlack = 16 << 10;
+// Growth of private bytes allowed from the second round to the last. The
+// exact count of busy heap bytes (heap_bytes) is the leak check; this one
+// catches memory taken outside the heaps. Wine commits a further 28 to 32 KiB
+// of heap once in some runs of the 32-bit build, so the allowance is twice that.
+constexpr std::size_t kPrivateSlack = 64 << 10;
 
 int failures = 0;
 

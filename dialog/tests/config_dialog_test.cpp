@@ -9,6 +9,7 @@
 
 #include "core/anaglyph.h"
 #include "dialog/tests/fake_dialog.h"
+#include "ocuvex_version.h"
 
 namespace ocuvex::dialog {
 namespace {
@@ -62,7 +63,7 @@ TEST_F(ConfigDialogTest, FreshInstanceOpensWithItsDefaults) {
         {IDC_COEF_FIRST + 15, "-0.0721527"},
         {IDC_COEF_FIRST + 16, "-0.112961"},
         {IDC_COEF_FIRST + 17, "1.2264"},
-        {IDC_VERSION, "Version 1.3 - Aug 20 2015"},
+        {IDC_VERSION, "Version " OCUVEX_VERSION_SHORT " - Aug 20 2015"},
     };
     for (const auto& [id, text] : expected) {
         EXPECT_EQ(dialog_.text(id), text) << "control " << id;

@@ -9,7 +9,9 @@
 
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
+#include "core/settings_fields.h"
 #include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/help.h"
 #include "tools/ocuvex/raw_frame_io.h"
 #include "tools/ocuvex/settings_options.h"
 
@@ -22,48 +24,67 @@ constexpr std::int64_t kMaxFrameBytes = std::int64_t{1} << 30;
 
 struct RawArguments {
     FrameSize size;
+    bool have_size = false;
     SettingsOptions options;
     bool help = false;
 };
 
-constexpr const char* kRawUsage =
-    "usage: ocuvex raw --size WxH [settings] < in > out\n"
-    "Converts frames of W x H pixels, 4 bytes each (B, G, R, X), top row first,\n"
-    "from standard input to standard output in the same layout.\n";
-
-constexpr const char* kGeometryUsage =
-    "usage: ocuvex geometry --size WxH [settings]\n"
-    "Prints the output width, height and pitch, and the settings after correction, as JSON.\n";
+// The options of raw and geometry besides the settings.
+constexpr CommandOption<RawArguments> kRawOptions[] = {
+    {{"--size", "", "WxH", "the width and height of the source frames, in pixels (required)"},
+     [](RawArguments& arguments, std::string_view option, std::string_view value) {
+         arguments.size = parse_frame_size(value, option);
+         arguments.have_size = true;
+     }},
+    {{"--help", "-h", "", "print this help"},
+     [](RawArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
+};
 
 RawArguments parse_arguments(std::span<const std::string_view> args, const char* command) {
     RawArguments parsed;
-    bool have_size = false;
     ArgumentCursor cursor(args);
     while (!cursor.done()) {
-        const std::string_view name = cursor.option_name();
-        if (name == "--help" || name == "-h") {
-            cursor.take_flag(cursor.peek());
-            parsed.help = true;
-        } else if (name == "--size") {
-            parsed.size = parse_frame_size(cursor.take_value(), name);
-            have_size = true;
-        } else if (!take_settings_option(cursor, parsed.options)) {
+        if (!take_command_option<RawArguments>(cursor, kRawOptions, parsed) &&
+            !take_settings_option(cursor, parsed.options)) {
             throw UsageError(std::string(command) + ": unknown option '" + printable(cursor.peek()) + "'");
         }
     }
-    if (!have_size && !parsed.help) {
+    if (!parsed.have_size && !parsed.help) {
         throw UsageError(std::string(command) + ": --size WxH is required");
     }
     return parsed;
 }
 
+void write_options_help(HelpWriter& out, bool with_settings) {
+    out.heading("Options");
+    for (const CommandOption<RawArguments>& option : kRawOptions) {
+        out.option(option.text);
+    }
+    if (with_settings) {
+        write_settings_help(out);
+    }
+}
+
 }  // namespace
+
+void write_raw_help(HelpWriter& out, bool with_settings) {
+    out.usage("ocuvex raw --size WxH [settings] < in > out");
+    out.paragraph(
+        "Converts frames of W x H pixels, 4 bytes each (B, G, R, X), top row first,\n"
+        "from standard input to standard output in the same layout.");
+    write_options_help(out, with_settings);
+}
+
+void write_geometry_help(HelpWriter& out, bool with_settings) {
+    out.usage("ocuvex geometry --size WxH [settings]");
+    out.paragraph("Prints the output width, height and pitch, and the settings after correction, as JSON.");
+    write_options_help(out, with_settings);
+}
 
 int run_raw(std::span<const std::string_view> args) {
     const RawArguments parsed = parse_arguments(args, "raw");
     if (parsed.help) {
-        std::fputs(kRawUsage, stdout);
-        std::fputs(settings_options_help(), stdout);
+        write_raw_help(*text_help_writer(stdout), true);
         return 0;
     }
     const FrameSize size = parsed.size;
@@ -119,19 +140,19 @@ int run_raw(std::span<const std::string_view> args) {
 int run_geometry(std::span<const std::string_view> args) {
     const RawArguments parsed = parse_arguments(args, "geometry");
     if (parsed.help) {
-        std::fputs(kGeometryUsage, stdout);
-        std::fputs(settings_options_help(), stdout);
+        write_geometry_help(*text_help_writer(stdout), true);
         return 0;
     }
     FilterSettings s = parsed.options.settings;
     const OutputGeometry out = compute_output_geometry(s, parsed.size.w, parsed.size.h);
     report_corrections(parsed.options.settings, s, parsed.size);
-    std::printf(
-        "{\"width\":%d,\"height\":%d,\"pitch\":%d,\"settings\":{\"swap_lr\":%d,\"mode\":%d,\"center_width\":%d,"
-        "\"align_horz\":%d,\"align_vert\":%d,\"crop_x\":%d,\"crop_y\":%d,\"crop_width\":%d,\"crop_height\":%d,"
-        "\"fill_color\":%u}}\n",
-        out.w, out.h, out.pitch, s.swap_lr != 0 ? 1 : 0, s.mode, s.center_width, s.align_horz, s.align_vert, s.crop_x,
-        s.crop_y, s.crop_width, s.crop_height, s.fill_color);
+    std::string json = "{\"width\":" + std::to_string(out.w) + ",\"height\":" + std::to_string(out.h) +
+                       ",\"pitch\":" + std::to_string(out.pitch) + ",\"settings\":{";
+    for (const SettingsField& field : kSettingsFields) {
+        json += (&field == kSettingsFields.data() ? "\"" : ",\"") + std::string(field.name) +
+                "\":" + std::to_string(field_value(field, s));
+    }
+    std::printf("%s}}\n", json.c_str());
     return 0;
 }
 
