@@ -29,6 +29,7 @@
 
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
+#include "core/settings_fields.h"
 
 namespace {
 
@@ -307,7 +308,7 @@ std::string read_file(const std::string& path) {
 void ask_settings(const Options& o, Mode& mode, const std::string& scratch) {
     run({{raw_command(o.ocuvex, "geometry", o, mode)}, "", scratch});
     const std::string json = read_file(scratch);
-    auto field = [&](const char* name) {
+    auto number = [&](const char* name) {
         const std::string key = std::string("\"") + name + "\":";
         const std::size_t at = json.find(key);
         if (at == std::string::npos) {
@@ -315,20 +316,14 @@ void ask_settings(const Options& o, Mode& mode, const std::string& scratch) {
         }
         const char* text = json.c_str() + at + key.size();
         const char* stop = std::strpbrk(text, ",}");
-        return static_cast<std::int32_t>(whole_number(text, stop != nullptr ? *stop : '\0'));
+        return whole_number(text, stop != nullptr ? *stop : '\0');
     };
-    mode.geometry = {field("width"), field("height"), field("pitch")};
-    FilterSettings& s = mode.settings;
-    s.swap_lr = static_cast<std::uint8_t>(field("swap_lr"));
-    s.mode = field("mode");
-    s.center_width = field("center_width");
-    s.align_horz = field("align_horz");
-    s.align_vert = field("align_vert");
-    s.crop_x = field("crop_x");
-    s.crop_y = field("crop_y");
-    s.crop_width = field("crop_width");
-    s.crop_height = field("crop_height");
-    s.fill_color = static_cast<std::uint32_t>(field("fill_color"));
+    mode.geometry = {static_cast<std::int32_t>(number("width")), static_cast<std::int32_t>(number("height")),
+                     static_cast<std::int32_t>(number("pitch"))};
+    mode.settings = default_settings();
+    for (const SettingsField& field : kSettingsFields) {
+        set_field_value(field, mode.settings, number(field.name));
+    }
 }
 
 // Converts every frame in memory as the tool lays them out (top-down rows
