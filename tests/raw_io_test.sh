@@ -99,6 +99,23 @@ reader_leaves)
     grep -q "cannot write to standard output: Broken pipe" "$work/err" || fail "message $(cat "$work/err")"
     [ "$(wc -l <"$work/err")" -eq 1 ] || fail "more than one line of error"
     ;;
+cut_short)
+    # Another process truncates the file raw is reading: one line and exit 1,
+    # not a crash. The output pipe fills up first, so raw is mid-run.
+    head -c $((4000 * frame)) /dev/urandom >"$work/long"
+    mkfifo "$work/fifo"
+    "$ocuvex" raw --size 37x29 <"$work/long" >"$work/fifo" 2>"$work/err" &
+    raw=$!
+    exec 3<"$work/fifo"
+    head -c $((10 * frame)) <&3 >/dev/null
+    truncate -s $((20 * frame)) "$work/long"
+    cat <&3 >/dev/null
+    exec 3<&-
+    wait "$raw"
+    status=$?
+    [ "$status" -eq 1 ] || fail "raw exited $status when its input was truncated, wanted 1"
+    grep -q "cannot read standard input: the file was cut short" "$work/err" || fail "message $(cat "$work/err")"
+    ;;
 *)
     echo "unknown case $case_name"
     exit 2

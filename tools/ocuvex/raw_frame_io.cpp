@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +30,22 @@ constexpr int kPopulate = MAP_POPULATE;
 #else
 constexpr int kPopulate = 0;
 #endif
+
+// A mapped file that another process truncates takes its pages with it:
+// touching them raises SIGBUS. The read cannot be finished, so the run ends
+// as a failed read does, with one line instead of a crash.
+void on_input_cut_short(int /*signal*/) {
+    constexpr char kMessage[] = "ocuvex: raw: cannot read standard input: the file was cut short while being read\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    _exit(1);
+}
+
+void catch_input_cut_short() {
+    struct sigaction action {};
+    action.sa_handler = on_input_cut_short;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
 
 void grow_pipe([[maybe_unused]] int fd, [[maybe_unused]] std::size_t frame_bytes) {
 #ifdef F_SETPIPE_SZ
@@ -136,6 +153,9 @@ FrameReader::FrameReader(int fd, std::size_t frame_bytes, std::size_t map_window
     position_ = start;
     map_end_ = start + static_cast<off_t>(frames * frame_bytes);
     mapping_ = frames != 0;
+    if (mapping_) {
+        catch_input_cut_short();
+    }
 }
 
 FrameReader::~FrameReader() {
