@@ -6,6 +6,7 @@
 #include <span>
 
 #include "core/filter_settings.h"
+#include "core/frame_view.h"
 
 namespace ocuvex {
 

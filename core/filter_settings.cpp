@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "core/settings_fields.h"
+
 namespace ocuvex {
 
 namespace {
@@ -36,16 +38,9 @@ FilterSettings default_settings() {
 }
 
 void set_defaults(FilterSettings& settings) {
-    settings.swap_lr = 0;
-    settings.mode = MODE_NOP;
-    settings.center_width = 0;
-    settings.align_horz = 0;
-    settings.align_vert = 0;
-    settings.crop_x = 0;
-    settings.crop_y = 0;
-    settings.crop_width = 10;
-    settings.crop_height = 10;
-    settings.fill_color = 0;
+    for (const SettingsField& field : kSettingsFields) {
+        set_field_value(field, settings, field.default_value);
+    }
 }
 
 const char* description_text(const FilterSettings& settings) {
@@ -60,19 +55,6 @@ const char* description_text(const FilterSettings& settings) {
 void describe(const FilterSettings& settings, char* buffer) {
     const char* text = description_text(settings);
     std::memcpy(buffer, text, std::strlen(text) + 1);
-}
-
-bool is_well_formed(const FrameView& view) {
-    const std::int64_t pitch = view.pitch;
-    return view.w >= 0 && view.h >= 0 && (pitch < 0 ? -pitch : pitch) >= 4 * std::int64_t{view.w} &&
-           (view.data != nullptr || std::int64_t{view.w} * view.h == 0);
-}
-
-FrameView make_frame_view(void* data, std::int32_t w, std::int32_t h, std::int32_t pitch) {
-    // Wraps rather than overflows for sizes no real buffer has.
-    const auto modulo =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(pitch) - 4U * static_cast<std::uint32_t>(w));
-    return FrameView{static_cast<std::uint8_t*>(data), w, h, pitch, modulo};
 }
 
 }  // namespace ocuvex

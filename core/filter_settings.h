@@ -1,5 +1,4 @@
-// Per-instance settings of the filter, the conversion modes and the view of a
-// frame buffer through which every conversion reads and writes pixels.
+// Per-instance settings of the filter and the conversion modes.
 #pragma once
 
 #include <cstddef>
@@ -68,25 +67,5 @@ const char* description_text(const FilterSettings& settings);
 // Copies description_text() with its terminating zero into a buffer of at
 // least kDescriptionCapacity bytes.
 void describe(const FilterSettings& settings, char* buffer);
-
-// A frame buffer as the conversions see it: 32-bit 0x00RRGGBB pixels, rows
-// bottom-up, row i at data + i * pitch. A negative pitch walks a top-down
-// buffer bottom-up; a pitch larger than 4 * w leaves padding after each row.
-struct FrameView {
-    std::uint8_t* data;
-    std::int32_t w;
-    std::int32_t h;
-    std::int32_t pitch;
-    std::int32_t modulo;  // pitch - 4 * w
-
-    std::uint8_t* row(std::int32_t i) const { return data + static_cast<std::ptrdiff_t>(i) * pitch; }
-    std::uint32_t* pixels(std::int32_t i) const { return reinterpret_cast<std::uint32_t*>(row(i)); }
-};
-
-// True when the view's rows can hold its width: w, h >= 0 and |pitch| >= 4 * w.
-bool is_well_formed(const FrameView& view);
-
-// A view of w x h pixels over a buffer of rows `pitch` bytes apart.
-FrameView make_frame_view(void* data, std::int32_t w, std::int32_t h, std::int32_t pitch);
 
 }  // namespace ocuvex

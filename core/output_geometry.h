@@ -16,9 +16,6 @@ struct OutputGeometry {
 // Widest row whose 8-byte-rounded length still fits a 32-bit pitch.
 inline constexpr std::int32_t kMaxFrameWidth = (INT32_MAX - 7) / 4;
 
-// The host's answer that source and destination are separate buffers.
-inline constexpr long kSwapBuffers = 1;
-
 // Computes the destination geometry of `settings.mode` for a source of
 // source_w x source_h pixels. Alignment, cropping and centering values that do
 // not fit the source are corrected in `settings`, so that the conversions and

@@ -1,10 +1,13 @@
 #include "dialog/config_dialog.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
 #include "core/anaglyph.h"
+#include "core/settings_fields.h"
 #include "dialog/text_numbers.h"
+#include "ocuvex_version.h"
 
 namespace ocuvex::dialog {
 namespace {
@@ -15,7 +18,27 @@ constexpr std::array<std::int32_t, kModeCount> kModeTestOrder = {
     MODE_CROPPING, MODE_ANAGLYPH,    MODE_SBS_TO_AB, MODE_AB_TO_SBS,
 };
 
-constexpr const char* kVersion = "1.3";
+// The edit boxes of the integer fields. The swap check box, the mode's radio
+// buttons and the colour (kept when its text holds no number) have their own code.
+struct IntegerControl {
+    std::int32_t FilterSettings::*field;
+    int id;
+};
+
+constexpr IntegerControl kIntegerControls[] = {
+    {&FilterSettings::center_width, IDC_CENTER_WIDTH},
+    {&FilterSettings::align_horz, IDC_ALIGN_HORZ},
+    {&FilterSettings::align_vert, IDC_ALIGN_VERT},
+    {&FilterSettings::crop_x, IDC_CROP_X},
+    {&FilterSettings::crop_y, IDC_CROP_Y},
+    {&FilterSettings::crop_width, IDC_CROP_WIDTH},
+    {&FilterSettings::crop_height, IDC_CROP_HEIGHT},
+};
+static_assert(std::ranges::count(kSettingsFields, FieldKind::Integer, &SettingsField::kind) ==
+                  std::ssize(kIntegerControls),
+              "every integer field of the record has its edit box");
+
+// The date is a fixed text: the line has always shown this one.
 constexpr const char* kReleaseDate = "Aug 20 2015";
 
 }  // namespace
@@ -27,7 +50,7 @@ const char* const kNotesText =
     "added on both sides of the left and right images.\n\nAnaglyph: Source video must be side by side video either "
     "in parallel or crossed-eye format. Output video will be half the width of the original video.";
 
-std::string version_text() { return std::string("Version ") + kVersion + " - " + kReleaseDate; }
+std::string version_text() { return std::string("Version " OCUVEX_VERSION_SHORT " - ") + kReleaseDate; }
 
 void fill_controls(DialogControls& controls, const FilterSettings& settings) {
     controls.set_checked(IDC_SWAP, settings.swap_lr != 0);
@@ -35,14 +58,10 @@ void fill_controls(DialogControls& controls, const FilterSettings& settings) {
     if (is_known_mode(settings.mode)) {
         controls.set_checked(settings.mode, true);
     }
-    controls.set_text(IDC_CENTER_WIDTH, format_integer(settings.center_width));
+    for (const IntegerControl& control : kIntegerControls) {
+        controls.set_text(control.id, format_integer(settings.*control.field));
+    }
     controls.set_text(IDC_FILL_COLOR, format_hex(settings.fill_color));
-    controls.set_text(IDC_ALIGN_HORZ, format_integer(settings.align_horz));
-    controls.set_text(IDC_ALIGN_VERT, format_integer(settings.align_vert));
-    controls.set_text(IDC_CROP_X, format_integer(settings.crop_x));
-    controls.set_text(IDC_CROP_Y, format_integer(settings.crop_y));
-    controls.set_text(IDC_CROP_WIDTH, format_integer(settings.crop_width));
-    controls.set_text(IDC_CROP_HEIGHT, format_integer(settings.crop_height));
     controls.set_text(IDC_NOTES, kNotesText);
     show_coefficients(controls);
     controls.set_text(IDC_VERSION, version_text());
@@ -55,32 +74,35 @@ void show_coefficients(DialogControls& controls) {
 }
 
 void apply_controls(DialogControls& controls, FilterSettings& settings) {
-    settings.swap_lr = controls.is_checked(IDC_SWAP) ? 1 : 0;
-    settings.mode = MODE_NOP;
+    // Everything is read before anything is written: a read that fails part
+    // way (out of memory) leaves the instance and the shared table unchanged.
+    FilterSettings applied = settings;
+    applied.swap_lr = controls.is_checked(IDC_SWAP) ? 1 : 0;
+    applied.mode = MODE_NOP;
     for (std::int32_t mode : kModeTestOrder) {
         if (controls.is_checked(mode)) {
-            settings.mode = mode;
+            applied.mode = mode;
             break;
         }
     }
-    settings.center_width = read_integer(controls.text(IDC_CENTER_WIDTH));
-    if (std::optional<std::uint32_t> color = read_hex(controls.text(IDC_FILL_COLOR))) {
-        settings.fill_color = *color;
+    for (const IntegerControl& control : kIntegerControls) {
+        applied.*control.field = read_integer(controls.text(control.id));
     }
-    settings.align_horz = read_integer(controls.text(IDC_ALIGN_HORZ));
-    settings.align_vert = read_integer(controls.text(IDC_ALIGN_VERT));
-    settings.crop_x = read_integer(controls.text(IDC_CROP_X));
-    settings.crop_y = read_integer(controls.text(IDC_CROP_Y));
-    settings.crop_width = read_integer(controls.text(IDC_CROP_WIDTH));
-    settings.crop_height = read_integer(controls.text(IDC_CROP_HEIGHT));
-    read_coefficients(controls);
+    if (std::optional<std::uint32_t> color = read_hex(controls.text(IDC_FILL_COLOR))) {
+        applied.fill_color = *color;
+    }
+    const AnaglyphMatrix coefficients = read_coefficients(controls);
+    settings = applied;
+    anaglyph_coefficients = coefficients;
     controls.end_dialog(kResultOk);
 }
 
-void read_coefficients(DialogControls& controls) {
+AnaglyphMatrix read_coefficients(const DialogControls& controls) {
+    AnaglyphMatrix coefficients{};
     for (int i = 0; i < IDC_COEF_COUNT; ++i) {
-        anaglyph_coefficients[static_cast<std::size_t>(i)] = read_floating(controls.text(IDC_COEF_FIRST + i));
+        coefficients[static_cast<std::size_t>(i)] = read_floating(controls.text(IDC_COEF_FIRST + i));
     }
+    return coefficients;
 }
 
 void reset_coefficients(DialogControls& controls) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/anaglyph.h"
 #include "core/filter_settings.h"
 #include "dialog/control_ids.h"
 
@@ -39,17 +40,17 @@ inline constexpr int kResultCancel = 1;
 
 // The notes panel's text.
 extern const char* const kNotesText;
-// The version line: "Version 1.3 - Aug 20 2015".
+// The version line, "Version MAJOR.MINOR - Aug 20 2015" (e.g. "Version 1.3 - Aug 20 2015").
 std::string version_text();
 
 // Settings and coefficients to control values, when the dialog opens.
 void fill_controls(DialogControls& controls, const FilterSettings& settings);
 // anaglyph_coefficients to the 18 coefficient texts.
 void show_coefficients(DialogControls& controls);
-// Control values to settings and coefficients, then close with kResultOk.
+// Control values to settings and coefficients, all or none, then close with kResultOk.
 void apply_controls(DialogControls& controls, FilterSettings& settings);
-// The 18 coefficient texts to anaglyph_coefficients.
-void read_coefficients(DialogControls& controls);
+// The 18 coefficient texts as a table.
+AnaglyphMatrix read_coefficients(const DialogControls& controls);
 // anaglyph_default_coefficients to anaglyph_coefficients, then show them.
 void reset_coefficients(DialogControls& controls);
 // The colour text to the colour chooser and back.

@@ -8,6 +8,7 @@
 #include "dialog/config_dialog.h"
 #include "dialog/run_dialog.h"
 #include "dialog/text_numbers.h"
+#include "host/host_boundary.h"
 
 namespace ocuvex::dialog {
 
@@ -57,10 +58,14 @@ class Win32Controls final : public DialogControls {
     HWND dialog_;
 };
 
+// What DialogBoxParamA returns when the dialog cannot be created; the dialog
+// ends with it too when it cannot go on.
+constexpr INT_PTR kDialogFailed = -1;
+
 // The settings address lives in the dialog's user slot: DWL_USER (8) on
 // 32-bit Windows, DWLP_USER on 64-bit, where a pointer does not fit the
 // 32-bit slot that SetWindowLongA writes.
-INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR handle_message(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_INITDIALOG: {
         SetWindowLongPtrA(dialog, DWLP_USER, lparam);
@@ -79,6 +84,16 @@ INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
     default:
         return FALSE;
     }
+}
+
+// A dialog half filled or half applied must not stay open: it ends as one
+// that could not be created, and OK's writes happen only once all is read.
+INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    return host::guard_host_call([&] { return handle_message(dialog, message, wparam, lparam); },
+                                 [dialog] {
+                                     EndDialog(dialog, kDialogFailed);
+                                     return static_cast<INT_PTR>(TRUE);
+                                 });
 }
 
 }  // namespace

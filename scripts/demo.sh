@@ -2,12 +2,13 @@
 # The main job: renders the side-by-side sample clip (3 seconds, balls at
 # different depths) and converts it with `ocuvex convert` to a red-cyan
 # anaglyph video, plus one frame of the source and of the anaglyph as PNG.
+# Installs and builds only what that needs: the tool, without the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target ocuvex ocuvex_render_sample >/dev/null
-bin=build/native/tools
+bash scripts/install-deps.sh tool
+cmake --preset tool >/dev/null
+cmake --build --preset tool --target ocuvex ocuvex_render_sample >/dev/null
+bin=build/tool/tools
 out=build/demo
 mkdir -p "$out"
 "$bin/sample/ocuvex_render_sample" --frames 72 --output "$out/sample_sbs.mkv"

@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
-# Installs what building and testing Ocuvex needs on Debian 12, skipping
-# packages already present. Runs as root (or through sudo when available).
+# Installs what Ocuvex needs on Debian 12, skipping packages already present;
+# with nothing missing it needs no root. Otherwise it runs as root (or through
+# sudo when available).
+#   install-deps.sh tool   building the command-line tool (the demo): a
+#                          compiler, CMake, pkg-config, FFmpeg's development files
+#   install-deps.sh [all]  building and testing everything: the tool's packages
+#                          and the test frameworks, MinGW-w64, Wine, Xvfb, clang;
+#                          where the kernel cannot start 32-bit programs, qemu's
+#                          emulator for them too (scripts/i386-emulation.sh)
 set -euo pipefail
 
-packages=(
-    cmake g++ make pkg-config libgtest-dev libbenchmark-dev
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavfilter-dev ffmpeg
+tool_packages=(
+    cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+)
+test_packages=(
+    libgtest-dev libbenchmark-dev libavfilter-dev ffmpeg dpkg-dev file
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine
     xvfb xauth imagemagick clang libclang-rt-14-dev
 )
+
+case ${1:-all} in
+tool) packages=("${tool_packages[@]}") ;;
+all) packages=("${tool_packages[@]}" "${test_packages[@]}") ;;
+*)
+    echo "usage: install-deps.sh [tool|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -16,22 +34,25 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-# Kernels without 32-bit support run the 32-bit Wine loader through qemu.
-i386_emulation=(bash "$(dirname "$0")/i386-emulation.sh" install)
-if [ "${#missing[@]}" -eq 0 ]; then
-    exec "${i386_emulation[@]}"
+
+if [ "${#missing[@]}" -ne 0 ]; then
+    as_root=()
+    if [ "$(id -u)" -ne 0 ]; then
+        as_root=(sudo)
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    # wine32 is an i386 package: the architecture must be known before the update.
+    if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        "${as_root[@]}" dpkg --add-architecture i386
+    fi
+    "${as_root[@]}" apt-get update -qq
+    "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-as_root=()
-if [ "$(id -u)" -ne 0 ]; then
-    as_root=(sudo)
+if [ "${1:-all}" = all ]; then
+    # Kernels without 32-bit support run the 32-bit Wine loader through qemu;
+    # both steps do nothing where 32-bit programs already start.
+    bash "$(dirname "$0")/i386-emulation.sh" install
+    bash "$(dirname "$0")/i386-emulation.sh" register
 fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-# wine32 is an i386 package: the architecture must be known before the update.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${as_root[@]}" dpkg --add-architecture i386
-fi
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-"${i386_emulation[@]}"

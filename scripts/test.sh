@@ -20,3 +20,11 @@ ctest --preset asan
 cmake --preset fuzz
 cmake --build --preset fuzz
 ctest --preset fuzz
+# The second leg: the tool and its media tests in a Debian 13 root, against
+# FFmpeg 7.1 (the root is made with debootstrap on the first run, then reused).
+# OCUVEX_SKIP_DEBIAN13=1 skips it, e.g. on a machine without root or network.
+if [ "${OCUVEX_SKIP_DEBIAN13:-0}" = 1 ]; then
+    echo "OCUVEX_SKIP_DEBIAN13=1: the Debian 13 leg is skipped"
+else
+    bash scripts/debian13-media-tests.sh
+fi

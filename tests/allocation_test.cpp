@@ -10,6 +10,7 @@
 #include <random>
 
 #include "core/anaglyph.h"
+#include "core/copy_plan.h"
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
 #include "tests/test_frames.h"
@@ -114,6 +115,32 @@ TEST(Allocation, ConvertingFramesInEveryModeAllocatesNothing) {
                 convert_frame(s, src.view(), dst.view());
             }
             EXPECT_EQ(allocations - before, 0) << "mode " << mode << " swap " << swap;
+        }
+    }
+}
+
+TEST(Allocation, RunningAPlanOnPlanesOfEveryKindAllocatesNothing) {
+    std::mt19937 rng(32);
+    const std::uint8_t fill[kMaxElementBytes] = {};
+    for (std::int32_t mode = kFirstMode; mode <= kLastMode; ++mode) {
+        FilterSettings s = test::settings_for(mode, mode % 2 == 0);
+        s.center_width = 8;
+        s.crop_width = 40;
+        s.crop_height = 20;
+        const OutputGeometry g = compute_output_geometry(s, 128, 32);
+        const CopyPlan plan = plan_copies(s, {128, 32}, {g.w, g.h});
+        for (const PlaneFormat format : {PlaneFormat{1, 1, 1}, PlaneFormat{2, 1, 0}, PlaneFormat{3, 0, 0},
+                                         PlaneFormat{6, 0, 0}, PlaneFormat{16, 0, 0}}) {
+            const FrameSize in = plane_size(plan.src, format.shift_x, format.shift_y);
+            const FrameSize out = plane_size(plan.dst, format.shift_x, format.shift_y);
+            test::TestPlane src(in.w, in.h, format.element_bytes, PitchKind::negative);
+            test::TestPlane dst(out.w, out.h, format.element_bytes, PitchKind::padded);
+            src.fill_random_bytes(rng);
+            const long before = allocations;
+            for (int frame = 0; frame < 5; ++frame) {
+                static_cast<void>(run_plane_plan(plan, format, fill, src.plane(), dst.plane()));
+            }
+            EXPECT_EQ(allocations - before, 0) << "mode " << mode << " element " << format.element_bytes;
         }
     }
 }

@@ -238,6 +238,8 @@ case_failures() {
     expect 2 "--crf: expected 0 to 51" -- convert --crf 52 sbs.mkv out/a.mkv
     expect 1 "'out/a.mp4' cannot hold stream 2 of 'av.mkv' (subrip subtitle); try .mkv" -- convert av.mkv out/a.mp4
     expect 2 "unknown option '--bogus'" -- convert --bogus sbs.mkv out/a.mkv
+    expect 2 "--quiet: takes no value" -- convert --quiet=garbage sbs.mkv out/a.mkv
+    expect 2 "--strict: takes no value" -- convert --strict=yes sbs.mkv out/a.mkv
     expect 2 "expected INPUT and OUTPUT" -- convert sbs.mkv
     [ "$before" = "$(inputs_sum)" ] || fail "an input or the existing output changed"
     ok

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/frame_view.h"
+
 namespace ocuvex {
 namespace {
 

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/output_geometry.h"
+#include "tests/copy_reference.h"
 #include "tests/test_frames.h"
 
 namespace ocuvex {
@@ -194,9 +195,8 @@ TEST(FrameConversion, SwappingTwiceRestoresTheFrame) {
     }
 }
 
-// An independent, pixel-by-pixel statement of every copy mode: for a
-// destination pixel, the source pixel it receives, the fill colour, or
-// nothing. Steps outside the source make the whole frame unwritten.
+// A destination pixel's expected value: a source pixel, the fill colour, or
+// nothing; a step outside the source makes the whole frame unwritten.
 struct Expected {
     std::optional<std::uint32_t> pixel;
     bool outside_source = false;
@@ -204,60 +204,15 @@ struct Expected {
 
 Expected expected_pixel(const FilterSettings& s, const TestFrame& src, std::int32_t dw, std::int32_t x,
                         std::int32_t r) {
-    const bool swap = s.swap_lr != 0;
-    const std::int32_t W = src.w(), H = src.h(), hw = W / 2, hd = dw / 2;
-    auto from = [&](std::int64_t sx, std::int64_t sr) {
-        if (sx < 0 || sx >= W || sr < 0 || sr >= H) {
+    const test::PixelOrigin o = test::pixel_origin(s, src.w(), src.h(), dw, x, r);
+    switch (o.kind) {
+    case test::PixelOrigin::Kind::source:
+        if (o.outside(src.w(), src.h())) {
             return Expected{std::nullopt, true};
         }
-        return Expected{src.at(static_cast<std::int32_t>(sx), static_cast<std::int32_t>(sr)), false};
-    };
-    // Which view a destination half shows: 0 left, 1 right.
-    auto view_of_half = [&](int half) { return swap ? 1 - half : half; };
-    switch (s.mode) {
-    case MODE_NOP:
-        if (!swap) {
-            return from(x, r);
-        }
-        if (x < hw) {
-            return from(hw + x, r);
-        }
-        return x >= hd && x < hd + hw ? from(x - hd, r) : Expected{};
-    case MODE_DEINTERLACE:
-        return from(x % W, 2 * r + view_of_half(x / W));
-    case MODE_CENTERING: {
-        const std::int32_t q = std::max(s.center_width, 0) / 4;
-        for (int half = 0; half < 2; ++half) {
-            const std::int32_t start = half * hd + q;
-            if (x >= start && x < start + hw) {
-                return from(view_of_half(half) * hw + x - start, r);
-            }
-        }
+        return Expected{src.at(static_cast<std::int32_t>(o.x), static_cast<std::int32_t>(o.row)), false};
+    case test::PixelOrigin::Kind::fill:
         return Expected{s.fill_color};
-    }
-    case MODE_SBS_TO_AB:
-        return from(view_of_half(r / H) * hw + x, r % H);
-    case MODE_AB_TO_SBS: {
-        const std::int32_t t = H - H / 2;
-        return x < 2 * W ? from(x % W, r + view_of_half(x / W) * t) : Expected{};
-    }
-    case MODE_ALIGNMENT: {
-        if (x >= 2 * hd) {
-            return Expected{};
-        }
-        const std::int64_t a = s.align_horz, v = s.align_vert;
-        const int view = view_of_half(x / hd);
-        const std::int64_t col = view == 0 ? std::max<std::int64_t>(a, 0) : hw + std::max<std::int64_t>(-a, 0);
-        const std::int64_t row = view == 0 ? std::max<std::int64_t>(-v, 0) : std::max<std::int64_t>(v, 0);
-        return from(col + x % hd, row + r);
-    }
-    case MODE_CROPPING: {
-        if (x >= 2 * hd) {
-            return Expected{};
-        }
-        const std::int64_t b = std::int64_t{H} - s.crop_y - (s.crop_height);
-        return from(view_of_half(x / hd) * std::int64_t{hw} + s.crop_x + x % hd, b + r);
-    }
     default:
         return Expected{};
     }
@@ -273,16 +228,7 @@ void check_random_conversions(std::uint32_t seed, int iterations, std::int32_t m
         if (mode == MODE_ANAGLYPH) {
             continue;
         }
-        FilterSettings s = settings_for(mode, rng() % 2 == 0);
-        const auto small = [&](int range) { return static_cast<std::int32_t>(rng() % range) - range / 4; };
-        s.center_width = small(24);
-        s.align_horz = small(12);
-        s.align_vert = small(12);
-        s.crop_x = small(12);
-        s.crop_y = small(12);
-        s.crop_width = small(14);
-        s.crop_height = small(14);
-        s.fill_color = static_cast<std::uint32_t>(rng());
+        FilterSettings s = test::random_copy_settings(rng, mode);
         TestFrame src(static_cast<std::int32_t>(rng() % (max_width + 1)),
                       static_cast<std::int32_t>(rng() % (max_height + 1)), kinds[rng() % 3]);
         src.fill_random(rng);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end checks of `ocuvex raw` and `ocuvex geometry` through their
 # standard streams and exit statuses.
+#   raw_tool_test.sh OCUVEX VERSION    (VERSION: the project's, e.g. 1.3.0)
 set -u
-ocuvex=$1
+ocuvex=$1 version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -81,8 +82,12 @@ expect 2 "larger than 1 GiB" -- "$ocuvex" raw --size 1x1 --mode centering --cent
 expect 2 "unknown command" -- "$ocuvex" "$(printf 'bad\nname\033[2J')"
 [ "$(wc -l <"$work/err")" -le 1 ] && ! grep -q "$(printf '\033')" "$work/err" ||
     fail "an unknown command was echoed with its control characters"
+expect 2 "takes no value" -- "$ocuvex" raw --size 2x2 --help=1
+expect 2 "takes no value" -- "$ocuvex" geometry --size 2x2 --swap=yes
+expect 2 "missing value" -- "$ocuvex" geometry --size
 expect 0 "" -- "$ocuvex" raw --help
 expect 0 "" -- "$ocuvex" --version
+[ "$(cat "$work/out")" = "ocuvex $version" ] || fail "--version printed '$(cat "$work/out")'"
 [ "$(wc -l <"$work/err")" -le 1 ] || fail "an error took more than one line"
 
 if [ "$failures" -ne 0 ]; then

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
+
+#include "tools/ocuvex/commands.h"
 
 namespace ocuvex::cli {
 namespace {
@@ -76,6 +79,36 @@ TEST(SettingsOptions, MalformedOrOutOfRangeValuesAreRefused) {
     };
     for (const auto& args : bad) {
         EXPECT_THROW(parse(args), UsageError) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    }
+}
+
+// Every row of the settings and convert tables alike: an option without a
+// value refuses one after '=', an option with one refuses to go without it
+// and refuses an empty one.
+TEST(SettingsOptions, EveryOptionRefusesAValueItDoesNotTake) {
+    std::vector<OptionText> options;
+    for (const SettingsOption& option : settings_options()) {
+        options.push_back(option.text);
+    }
+    for (const CommandOption<ConvertArguments>& option : convert_options()) {
+        options.push_back(option.text);
+    }
+    for (const OptionText& option : options) {
+        const std::string name(option.name);
+        const auto convert = [](std::vector<std::string_view> args) {
+            args.insert(args.end(), {"in.mkv", "out.mkv"});
+            return parse_convert_arguments(args);
+        };
+        if (option.value.empty()) {
+            EXPECT_NO_THROW(convert({name})) << name;
+            EXPECT_THROW(convert({name + "=1"}), UsageError) << name;
+            EXPECT_THROW(convert({name + "="}), UsageError) << name;
+        } else {
+            EXPECT_THROW(parse_convert_arguments(std::vector<std::string_view>{"in.mkv", "out.mkv", name}), UsageError)
+                << name;
+            EXPECT_THROW(convert({name + "="}), UsageError) << name;
+            EXPECT_THROW(convert({name, ""}), UsageError) << name;
+        }
     }
 }
 

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "core/anaglyph.h"
 #include "dialog/tests/fake_dialog.h"
+#include "ocuvex_version.h"
 
 namespace ocuvex::dialog {
 namespace {
@@ -61,7 +63,7 @@ TEST_F(ConfigDialogTest, FreshInstanceOpensWithItsDefaults) {
         {IDC_COEF_FIRST + 15, "-0.0721527"},
         {IDC_COEF_FIRST + 16, "-0.112961"},
         {IDC_COEF_FIRST + 17, "1.2264"},
-        {IDC_VERSION, "Version 1.3 - Aug 20 2015"},
+        {IDC_VERSION, "Version " OCUVEX_VERSION_SHORT " - Aug 20 2015"},
     };
     for (const auto& [id, text] : expected) {
         EXPECT_EQ(dialog_.text(id), text) << "control " << id;
@@ -242,6 +244,22 @@ TEST_F(ConfigDialogTest, CancelWritesNothingBack) {
     EXPECT_EQ(dialog_.result(), kResultCancel);
     EXPECT_TRUE(same_record(settings_, before));
     EXPECT_EQ(anaglyph_coefficients, anaglyph_default_coefficients);
+}
+
+TEST_F(ConfigDialogTest, OkThatRunsOutOfMemoryPartWayWritesNothingBack) {
+    const FilterSettings before = settings_;
+    for (const int failing : {IDC_CROP_HEIGHT, IDC_COEF_FIRST + 17}) {
+        dialog_.open(settings_);
+        dialog_.click(IDC_SWAP);
+        dialog_.click(MODE_CROPPING);
+        dialog_.type(IDC_CROP_X, "64");
+        dialog_.type(IDC_COEF_FIRST, "7");
+        dialog_.fail_reading(failing);
+        EXPECT_THROW(dialog_.press(IDOK), std::bad_alloc);
+        EXPECT_FALSE(dialog_.result().has_value()) << "control " << failing;
+        EXPECT_TRUE(same_record(settings_, before)) << "control " << failing;
+        EXPECT_EQ(anaglyph_coefficients, anaglyph_default_coefficients) << "control " << failing;
+    }
 }
 
 TEST_F(ConfigDialogTest, DefaultValuesResetsTheSharedTableAtOnceAndKeepsTheRest) {

@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ class FakeDialog final : public DialogControls {
 
     std::optional<int> result() const { return result_; }
 
+    // Reading this control's text runs out of memory.
+    void fail_reading(int id) { failing_control_ = id; }
+
     // DialogControls.
     void set_text(int id, std::string_view text) override {
         if (auto it = controls_.find(id); it != controls_.end()) {
@@ -77,6 +81,9 @@ class FakeDialog final : public DialogControls {
         }
     }
     std::string text(int id) const override {
+        if (id == failing_control_) {
+            throw std::bad_alloc();
+        }
         auto it = controls_.find(id);
         if (it == controls_.end()) {
             return "";
@@ -118,6 +125,7 @@ class FakeDialog final : public DialogControls {
     std::deque<ChooserAnswer> chooser_answers_;
     std::vector<std::uint32_t> chooser_offers_;
     std::optional<int> result_;
+    std::optional<int> failing_control_;
 };
 
 }  // namespace ocuvex::dialog::testing

@@ -1,8 +1,10 @@
 #include "host/standin/host_checks.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace ocuvex::standin {
 
@@ -77,12 +79,27 @@ void check_registration(const ModuleEntry& module, std::vector<std::string>& fai
                !fd.copyProc && !fd.private_data,
            "the description's callbacks are not the expected set");
     const host::CScriptObject* object = fd.script_obj;
-    const bool script_ok =
-        object != nullptr && object->Lookup == nullptr && object->obj_list == nullptr && object->func_list != nullptr &&
-        object->func_list[0].func_ptr != nullptr && std::strcmp(object->func_list[0].name, "Config") == 0 &&
-        std::strcmp(object->func_list[0].arg_list, "0ii") == 0 && object->func_list[1].func_ptr == nullptr &&
-        object->func_list[1].name == nullptr && object->func_list[1].arg_list == nullptr;
-    expect(failures, script_ok, "the script object is not one \"Config\"/\"0ii\" entry and an empty terminator");
+    expect(
+        failures,
+        object != nullptr && object->Lookup == nullptr && object->obj_list == nullptr && object->func_list != nullptr,
+        "the script object is not a plain function table");
+    // Both generations of the editor must list "Config" with two integers,
+    // then its overload with ten; AviSynth+ offers each entry as an overload.
+    bool listed_ok = true;
+    for (const TableWalk walk : {TableWalk::kOldEditor, TableWalk::kNewEditor}) {
+        const std::vector<ScriptFunction> listed = list_script_functions(object, walk);
+        listed_ok = listed_ok && listed.size() == 2 && listed[0].name == "Config" && listed[0].arg_list == "0ii" &&
+                    listed[1].name == "Config" && listed[1].arg_list == "0iiiiiiiiii" &&
+                    listed[0].func_ptr != nullptr && listed[1].func_ptr != nullptr;
+    }
+    expect(failures, listed_ok, "the hosts do not list \"Config\" as \"0ii\" and \"0iiiiiiiiii\"");
+    if (listed_ok && object != nullptr) {
+        const host::ScriptFunctionDef* entry = object->func_list;
+        expect(failures,
+               entry[1].name == nullptr && entry[2].func_ptr == nullptr && entry[2].name == nullptr &&
+                   entry[2].arg_list == nullptr,
+               "the overload has a name of its own, or the table does not end with an empty entry");
+    }
 
     host.unload();
     expect(failures, host.remove_calls() == 1 && host.removed_own_copy(),
@@ -104,6 +121,9 @@ void check_refused_registration(const ModuleEntry& module, std::vector<std::stri
     expect(failures, host.remove_calls() == 0, "deinit removed a filter that was never registered");
 }
 
+// The statement of a fresh instance.
+constexpr const char* kDefaultStatement = "Config(0, 200, 0, 0, 0, 0, 0, 10, 10, 0)";
+
 void check_instances(const ModuleEntry& module, std::vector<std::string>& failures) {
     StandinHost host(module);
     if (host.load() != 0) {
@@ -116,36 +136,40 @@ void check_instances(const ModuleEntry& module, std::vector<std::string>& failur
         expect(failures, same_settings(fresh.settings(), defaults_with_swap(0)), "initProc did not set the defaults");
         expect(failures, fresh.describe() == ": NOP", "a fresh instance does not describe itself as \": NOP\"");
         const std::string statement = fresh.script_statement();
-        expect(failures, statement == "Config(0, 0)",
-               "a fresh instance writes \"" + statement + "\", not \"Config(0, 0)\"");
+        expect(failures, statement == kDefaultStatement,
+               "a fresh instance writes \"" + statement + "\", not \"" + kDefaultStatement + "\"");
     }
-    {
+    for (const std::int32_t integer_type : {host::T_INT, host::T_LONG}) {
+        // Statements saved by earlier versions, "Config(s, 0)", replay as they always did.
         FilterInstance replayed(host);
-        expect(failures, replayed.replay("Config(5, 3)"), "\"Config(5, 3)\" found no script function");
+        const std::string how = format(" (integers of type %d)", int{integer_type});
+        expect(failures, replayed.replay("Config(5, 3)", integer_type), "\"Config(5, 3)\" found no script function");
         expect(failures, same_settings(replayed.settings(), defaults_with_swap(1)),
-               "replaying \"Config(5, 3)\" did more than set swap_lr to 1");
-        expect(failures, replayed.script_statement() == "Config(1, 0)",
-               "a swapped instance does not write \"Config(1, 0)\"");
+               "replaying \"Config(5, 3)\" did more than set swap_lr to 1" + how);
         expect(failures, replayed.describe() == ": NOP (swapped L/R)", "a swapped instance describes itself wrongly");
-        expect(failures, replayed.replay("Config(0, 7)") && replayed.settings().swap_lr == 0,
-               "replaying \"Config(0, 7)\" did not clear swap_lr");
-        expect(failures, !replayed.replay("Config(1)") && !replayed.replay("Unknown(1, 0)"),
-               "a statement that matches no signature was accepted");
-
-        // A saved anaglyph instance comes back as a plain copy with its swap flag.
-        replayed.settings().mode = MODE_ANAGLYPH;
-        replayed.settings().swap_lr = 1;
-        const std::string saved = replayed.script_statement();
-        FilterInstance restored(host);
+        expect(
+            failures,
+            replayed.replay("Config(0, 0)", integer_type) && same_settings(replayed.settings(), defaults_with_swap(0)),
+            "replaying \"Config(0, 0)\" did more than clear swap_lr" + how);
         expect(failures,
-               restored.replay(saved) && restored.settings().mode == MODE_NOP && restored.settings().swap_lr == 1,
-               "a replayed anaglyph instance did not come back as \"NOP\" with its swap flag");
+               replayed.replay("Config(1, 203)", integer_type) && replayed.settings().mode == MODE_ANAGLYPH &&
+                   replayed.settings().swap_lr == 1,
+               "\"Config(1, 203)\" did not choose the anaglyph with swap" + how);
+        expect(failures,
+               replayed.replay("Config(0, 208)", integer_type) && replayed.settings().mode == MODE_ANAGLYPH &&
+                   replayed.settings().swap_lr == 0,
+               "\"Config(0, 208)\" changed the mode to one that does not exist" + how);
+        expect(failures,
+               !replayed.replay("Config(1)", integer_type) && !replayed.replay("Config(1, 0, 0)", integer_type) &&
+                   !replayed.replay("Unknown(1, 0)", integer_type),
+               "a statement that matches no signature was accepted" + how);
     }
     {
-        // The statement plus its zero needs 13 bytes; nothing may land past a smaller buffer.
+        // The statement plus its zero: nothing may land past a smaller buffer.
         FilterInstance instance(host);
-        for (int buflen = 0; buflen <= 13; ++buflen) {
-            char buf[32];
+        const int needed = static_cast<int>(std::strlen(kDefaultStatement)) + 1;
+        for (int buflen = 0; buflen <= needed; ++buflen) {
+            char buf[64];
             std::memset(buf, '#', sizeof buf);
             const bool written = instance.script_statement(buf, buflen);
             bool untouched = true;
@@ -153,10 +177,10 @@ void check_instances(const ModuleEntry& module, std::vector<std::string>& failur
                 untouched = untouched && buf[i] == '#';
             }
             expect(failures, untouched, format("fssProc wrote past a %d-byte buffer", buflen));
-            expect(failures, written == (buflen >= 13),
+            expect(failures, written == (buflen >= needed),
                    format("fssProc returned %s for a %d-byte buffer", written ? "true" : "false", buflen));
             if (written) {
-                expect(failures, std::strcmp(buf, "Config(0, 0)") == 0, "fssProc wrote a wrong statement");
+                expect(failures, std::strcmp(buf, kDefaultStatement) == 0, "fssProc wrote a wrong statement");
             }
         }
     }
@@ -164,14 +188,69 @@ void check_instances(const ModuleEntry& module, std::vector<std::string>& failur
         // A script function reached with no instance data must not write through NULL.
         FilterActivation orphan{};
         orphan.filter = &host.filter();
-        host::CScriptValue argv[2] = {};
-        argv[0].type = argv[1].type = host::T_INT;
-        argv[0].u.i = 1;
-        const host::ScriptFunctionDef& config = host.filter().script_obj->func_list[0];
-        host::function_cast<host::ScriptVoidFunctionPtr>(config.func_ptr)(nullptr, &orphan, argv, 2);
+        host::CScriptValue argv[10] = {};
+        for (host::CScriptValue& value : argv) {
+            value.type = host::T_INT;
+            value.u.i = 1;
+        }
+        for (const ScriptFunction& function : list_script_functions(host.filter().script_obj, TableWalk::kNewEditor)) {
+            host::function_cast<host::ScriptVoidFunctionPtr>(function.func_ptr)(
+                nullptr, &orphan, argv, static_cast<int>(function.arg_list.size()) - 1);
+        }
         char buf[64] = "untouched";
         expect(failures, !host.filter().fssProc(&orphan, &host.functions(), buf, sizeof buf),
                "fssProc reported a statement for an instance without data");
+    }
+}
+
+// A number for a field of a random record: the extremes, small values and
+// anything at all, about equally often.
+std::int32_t random_number(SplitMix64& rng) {
+    constexpr std::int32_t kExtremes[] = {INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX};
+    const std::uint64_t r = rng.next();
+    switch (r % 3) {
+    case 0:
+        return kExtremes[(r >> 8) % std::size(kExtremes)];
+    case 1:
+        return static_cast<std::int32_t>((r >> 8) % 201) - 100;
+    default:
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(r >> 32));
+    }
+}
+
+// Random records saved through fssProc and replayed through the script
+// function come back field for field, with the integers typed either way.
+void check_statement_round_trip(const ModuleEntry& module, std::vector<std::string>& failures) {
+    StandinHost host(module);
+    if (host.load() != 0) {
+        failures.push_back("cannot check the script statement: init failed");
+        return;
+    }
+    constexpr int kRecords = 200;
+    SplitMix64 rng(20240610);
+    int lost = 0;
+    for (int i = 0; i < kRecords; ++i) {
+        FilterSettings record = defaults_with_swap(static_cast<std::uint8_t>(rng.next() & 1));
+        record.mode = kFirstMode + static_cast<std::int32_t>(rng.next() % kModeCount);
+        record.center_width = random_number(rng);
+        record.align_horz = random_number(rng);
+        record.align_vert = random_number(rng);
+        record.crop_x = random_number(rng);
+        record.crop_y = random_number(rng);
+        record.crop_width = random_number(rng);
+        record.crop_height = random_number(rng);
+        record.fill_color = static_cast<std::uint32_t>(random_number(rng));
+        FilterInstance saved(host);
+        saved.settings() = record;
+        const std::string statement = saved.script_statement();
+        for (const std::int32_t integer_type : {host::T_INT, host::T_LONG}) {
+            FilterInstance restored(host);
+            if ((!restored.replay(statement, integer_type) || !same_settings(restored.settings(), record)) &&
+                ++lost <= 3) {
+                failures.push_back(format("\"%s\" (integers of type %d) did not restore its record", statement.c_str(),
+                                          int{integer_type}));
+            }
+        }
     }
 }
 
@@ -226,6 +305,7 @@ std::vector<std::string> run_host_checks(const ModuleEntry& module) {
     check_registration(module, failures);
     check_refused_registration(module, failures);
     check_instances(module, failures);
+    check_statement_round_trip(module, failures);
     return failures;
 }
 

@@ -9,8 +9,10 @@
 
 namespace ocuvex::standin {
 
-// Registration, the script statement and its replay, the description, the
-// too-small script buffer, refused registration and unloading. Returns one
+// Registration, the script-function table as each host reads it, the script
+// statement and its replay (old statements, random records round-tripped),
+// the description, the too-small script buffer, refused registration and
+// unloading. Returns one
 // line per failed check.
 std::vector<std::string> run_host_checks(const ModuleEntry& module);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/standin/module_loader.h"
+#include "ocuvex_version.h"
 
 namespace ocuvex::standin {
 
@@ -45,14 +46,14 @@ constexpr VersionString kVersionStrings[] = {
     {"Comments", "Apply various conversions to stereoscopic source video."},
     {"CompanyName", ""},
     {"FileDescription", "VirtualDUB Ocuvex Filter"},
-    {"FileVersion", "1, 3, 0, 0"},
+    {"FileVersion", OCUVEX_VERSION_COMMAS},
     {"InternalName", "Ocuvex"},
     {"LegalCopyright", nullptr},
     {"LegalTrademarks", ""},
     {"OriginalFilename", "Ocuvex.vdf"},
     {"PrivateBuild", ""},
     {"ProductName", "VirtualDUB Ocuvex Filter"},
-    {"ProductVersion", "1, 3, 0, 0"},
+    {"ProductVersion", OCUVEX_VERSION_COMMAS},
     {"SpecialBuild", ""},
 };
 
@@ -71,9 +72,11 @@ void check_version_block(const char* path, std::vector<std::string>& failures) {
         return;
     }
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-    if (fixed->dwFileVersionMS != 0x00010003 || fixed->dwFileVersionLS != 0 ||
-        fixed->dwProductVersionMS != 0x00010003 || fixed->dwProductVersionLS != 0) {
-        failures.push_back("the numeric versions are not 1.3.0.0");
+    constexpr DWORD kVersionMS = OCUVEX_VERSION_MAJOR << 16 | OCUVEX_VERSION_MINOR;
+    constexpr DWORD kVersionLS = OCUVEX_VERSION_PATCH << 16 | OCUVEX_VERSION_TWEAK;
+    if (fixed->dwFileVersionMS != kVersionMS || fixed->dwFileVersionLS != kVersionLS ||
+        fixed->dwProductVersionMS != kVersionMS || fixed->dwProductVersionLS != kVersionLS) {
+        failures.push_back("the numeric versions are not " OCUVEX_VERSION_COMMAS);
     }
     if (fixed->dwFileOS != VOS__WINDOWS32 || fixed->dwFileType != VFT_APP ||
         (fixed->dwFileFlags & fixed->dwFileFlagsMask) != 0) {

@@ -58,6 +58,22 @@ bool parse_statement(std::string_view text, std::string& name, std::vector<int>&
 
 }  // namespace
 
+std::vector<ScriptFunction> list_script_functions(const host::CScriptObject* object, TableWalk walk) {
+    std::vector<ScriptFunction> functions;
+    if (object == nullptr || object->func_list == nullptr) {
+        return functions;
+    }
+    std::string name;
+    for (const host::ScriptFunctionDef* def = object->func_list;
+         walk == TableWalk::kOldEditor ? def->arg_list != nullptr : def->func_ptr != nullptr; ++def) {
+        if (def->name != nullptr) {
+            name = def->name;
+        }
+        functions.push_back({name, def->arg_list != nullptr ? def->arg_list : "", def->func_ptr});
+    }
+    return functions;
+}
+
 StandinHost::StandinHost(ModuleEntry entry, bool refuse_registration) : entry_(entry), refuse_(refuse_registration) {
     active_host = this;
     module_.hInstModule = entry.instance;
@@ -135,35 +151,37 @@ FilterInstance::FilterInstance(StandinHost& host) : host_(host) {
     }
 }
 
-bool FilterInstance::replay(std::string_view statement) {
+bool FilterInstance::replay(std::string_view statement, std::int32_t integer_type) {
     std::string name;
     std::vector<int> args;
-    const host::CScriptObject* object = host_.filter().script_obj;
-    if (object == nullptr || object->func_list == nullptr || !parse_statement(statement, name, args)) {
+    if (!parse_statement(statement, name, args)) {
         return false;
     }
-    for (const host::ScriptFunctionDef* def = object->func_list; def->func_ptr != nullptr && def->arg_list != nullptr;
-         ++def) {
-        const std::string_view signature = def->arg_list;
-        if (def->name == nullptr || name != def->name || signature.size() != args.size() + 1 ||
+    for (const ScriptFunction& function : list_script_functions(host_.filter().script_obj, TableWalk::kNewEditor)) {
+        const std::string_view signature = function.arg_list;
+        if (function.name != name || signature.size() != args.size() + 1 ||
             signature.find_first_not_of('i', 1) != std::string_view::npos) {
             continue;
         }
         std::vector<host::CScriptValue> argv(args.size());
         for (std::size_t i = 0; i < args.size(); ++i) {
-            argv[i].type = host::T_INT;
-            argv[i].u.i = args[i];
+            argv[i].type = integer_type;
+            if (integer_type == host::T_LONG) {
+                argv[i].u.l = args[i];
+            } else {
+                argv[i].u.i = args[i];
+            }
         }
         const int argc = static_cast<int>(args.size());
         switch (signature[0]) {
         case '0':
-            host::function_cast<host::ScriptVoidFunctionPtr>(def->func_ptr)(nullptr, &fa_, argv.data(), argc);
+            host::function_cast<host::ScriptVoidFunctionPtr>(function.func_ptr)(nullptr, &fa_, argv.data(), argc);
             return true;
         case 'i':
-            host::function_cast<host::ScriptIntFunctionPtr>(def->func_ptr)(nullptr, &fa_, argv.data(), argc);
+            host::function_cast<host::ScriptIntFunctionPtr>(function.func_ptr)(nullptr, &fa_, argv.data(), argc);
             return true;
         case 'v':
-            def->func_ptr(nullptr, &fa_, argv.data(), argc);
+            function.func_ptr(nullptr, &fa_, argv.data(), argc);
             return true;
         default:
             return false;

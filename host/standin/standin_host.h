@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/filter_settings.h"
 #include "host/host_records.h"
@@ -25,6 +26,21 @@ struct ModuleEntry {
     host::FilterModuleDeinitProc deinit = nullptr;
     host::ModuleHandle instance = nullptr;
 };
+
+// One entry of a module's script-function table as a host lists it.
+struct ScriptFunction {
+    std::string name;
+    std::string arg_list;
+    host::ScriptFunctionPtr func_ptr = nullptr;
+};
+
+// How far a host reads the table: the old editor up to the entry without an
+// arg_list, newer editors up to the one without a func_ptr.
+enum class TableWalk { kOldEditor, kNewEditor };
+
+// The table of `object` as that host lists it: an entry without a name is an
+// overload of the name above it.
+std::vector<ScriptFunction> list_script_functions(const host::CScriptObject* object, TableWalk walk);
 
 // The API range the stand-in announces before the module answers with its own.
 inline constexpr int kHostVersion = 9;
@@ -89,9 +105,11 @@ class FilterInstance {
     const VFBitmap& src() const { return src_; }
     const VFBitmap& dst() const { return dst_; }
 
-    // Parses a statement such as "Config(5, 3)" and calls the matching script
-    // function with integer script values. False when nothing matches.
-    bool replay(std::string_view statement);
+    // Parses a statement such as "Config(5, 3)" and calls the first script
+    // function of that name whose arguments match, handing the integers over
+    // as values of `integer_type`: T_INT as the editor does, T_LONG as
+    // AviSynth+ does. False when nothing matches.
+    bool replay(std::string_view statement, std::int32_t integer_type = host::T_INT);
 
     // Presets dst to the source geometry, calls paramProc and derives dst's
     // modulo and size. Returns paramProc's flags.

@@ -195,6 +195,15 @@ TEST_F(HostBinding, ConfigProcOpensTheDialogFromTheModuleOverTheParent) {
     EXPECT_EQ(test::recorded_dialog.settings, &instance.settings());
 }
 
+TEST_F(HostBinding, ConfigProcFailsTheHostsWayWhenTheDialogRunsOutOfMemory) {
+    FilterInstance instance(host_);
+    const FilterSettings before = instance.settings();
+    test::recorded_dialog.out_of_memory = true;
+    EXPECT_EQ(instance.configure(nullptr), -1);
+    EXPECT_EQ(test::recorded_dialog.count, 1);
+    EXPECT_EQ(instance.settings(), before);
+}
+
 TEST_F(HostBinding, ConfigProcRefusesWhenTheModuleHandleIsUnknown) {
     FilterInstance instance(host_);
     host_.module().hInstModule = nullptr;
@@ -223,11 +232,15 @@ struct StatementCase {
     bool written;
 };
 
+constexpr const char* kSwappedStatement = "Config(1, 200, 0, 0, 0, 0, 0, 10, 10, 0)";
+
 TEST_F(HostBinding, FssProcWritesTheWholeStatementOrReportsFailure) {
     FilterInstance instance(host_);
     instance.settings().swap_lr = 7;  // any non-zero byte counts as swapped
-    for (const StatementCase c : {StatementCase{-1, false}, StatementCase{0, false}, StatementCase{1, false},
-                                  StatementCase{12, false}, StatementCase{13, true}, StatementCase{4096, true}}) {
+    const int needed = static_cast<int>(std::strlen(kSwappedStatement)) + 1;
+    for (const StatementCase c :
+         {StatementCase{-1, false}, StatementCase{0, false}, StatementCase{1, false}, StatementCase{needed - 1, false},
+          StatementCase{needed, true}, StatementCase{4096, true}}) {
         std::vector<char> buf(4200, '#');
         EXPECT_EQ(instance.script_statement(buf.data(), c.buflen), c.written) << "buflen " << c.buflen;
         const std::size_t limit = c.buflen > 0 ? static_cast<std::size_t>(c.buflen) : 0;
@@ -235,11 +248,42 @@ TEST_F(HostBinding, FssProcWritesTheWholeStatementOrReportsFailure) {
                   static_cast<std::ptrdiff_t>(buf.size() - limit))
             << "wrote past a buffer of " << c.buflen;
         if (c.written) {
-            EXPECT_STREQ(buf.data(), "Config(1, 0)");
+            EXPECT_STREQ(buf.data(), kSwappedStatement);
         }
     }
     EXPECT_FALSE(instance.script_statement(nullptr, 64));
 }
+
+TEST_F(HostBinding, TheLongestStatementFillsItsCapacityAndReplaysWhole) {
+    FilterInstance instance(host_);
+    FilterSettings& s = instance.settings();
+    s.swap_lr = 1;
+    s.mode = INT32_MIN;  // no mode: written as it is, ignored when replayed
+    s.center_width = s.align_horz = s.align_vert = s.crop_x = s.crop_y = s.crop_width = s.crop_height = INT32_MIN;
+    s.fill_color = 0x80000000U;
+    std::vector<char> buf(host::kScriptStatementCapacity, '#');
+    ASSERT_TRUE(instance.script_statement(buf.data(), host::kScriptStatementCapacity));
+    EXPECT_EQ(std::strlen(buf.data()) + 1, std::size_t{host::kScriptStatementCapacity});
+    EXPECT_FALSE(instance.script_statement(buf.data(), host::kScriptStatementCapacity - 1));
+
+    FilterInstance restored(host_);
+    FilterSettings expected = s;
+    expected.mode = MODE_NOP;
+    ASSERT_TRUE(restored.replay(instance.script_statement()));
+    EXPECT_EQ(restored.settings(), expected);
+}
+
+// Ten arguments as a script host hands them over, all integers of `type`.
+struct ScriptArguments {
+    host::CScriptValue argv[host::kStatementNumbers] = {};
+
+    ScriptArguments(std::int32_t type, const std::int64_t (&values)[host::kStatementNumbers]) {
+        for (int i = 0; i < host::kStatementNumbers; ++i) {
+            argv[i].type = type;
+            argv[i].u.l = values[i];  // a T_INT reads the low half of the same bytes
+        }
+    }
+};
 
 TEST_F(HostBinding, ConfigScriptFunctionSetsOnlyTheSwapFlagAndIgnoresMissingArguments) {
     FilterInstance instance(host_);
@@ -259,11 +303,58 @@ TEST_F(HostBinding, ConfigScriptFunctionSetsOnlyTheSwapFlagAndIgnoresMissingArgu
         argv[1].u.i = 99;
         host::script_config(nullptr, &instance.activation(), argv, call.argc);
         before.swap_lr = call.swap;
-        EXPECT_EQ(std::memcmp(&instance.settings(), &before, sizeof before), 0) << "first " << call.first;
+        EXPECT_EQ(instance.settings(), before) << "first " << call.first;
     }
     host::script_config(nullptr, &instance.activation(), nullptr, 2);
     host::script_config(nullptr, nullptr, argv, 2);
-    EXPECT_EQ(std::memcmp(&instance.settings(), &before, sizeof before), 0);
+    EXPECT_EQ(instance.settings(), before);
+}
+
+TEST_F(HostBinding, ScriptIntegersAreReadByTheirLow32BitsWhateverTheirWidth) {
+    constexpr std::int64_t kHigh = std::int64_t{0x5A5A5A5A} << 32;  // junk above the number
+    const std::int64_t values[host::kStatementNumbers] = {
+        kHigh | 2, kHigh | MODE_CROPPING, kHigh | 0xFFFFFFFF, -5, 7, kHigh | 0x80000000, 3, 100, 50, kHigh | 0xFF8000,
+    };
+    FilterSettings expected = default_settings();
+    expected.swap_lr = 1;
+    expected.mode = MODE_CROPPING;
+    expected.center_width = -1;
+    expected.align_horz = -5;
+    expected.align_vert = 7;
+    expected.crop_x = INT32_MIN;
+    expected.crop_y = 3;
+    expected.crop_width = 100;
+    expected.crop_height = 50;
+    expected.fill_color = 0x00FF8000;
+    for (const std::int32_t type : {host::T_LONG, host::T_INT}) {
+        FilterInstance instance(host_);
+        ScriptArguments args(type, values);
+        host::script_config(nullptr, &instance.activation(), args.argv, host::kStatementNumbers);
+        EXPECT_EQ(instance.settings(), expected) << "type " << type;
+
+        FilterInstance two(host_);
+        host::script_config(nullptr, &two.activation(), args.argv, 2);
+        EXPECT_EQ(two.settings().mode, MODE_CROPPING) << "type " << type;
+        EXPECT_EQ(two.settings().swap_lr, 1) << "type " << type;
+    }
+}
+
+TEST_F(HostBinding, ScriptNumbersAreStoredAsGivenAndCorrectedAtParamProcLikeTheDialogs) {
+    // A crop window far outside the frame and an alignment that leaves nothing.
+    FilterInstance scripted(host_);
+    ASSERT_TRUE(scripted.replay("Config(0, 207, 8, 5000, -9, 700, -3, 99999, 0, 16777215)"));
+    const FilterSettings as_given = scripted.settings();
+    EXPECT_EQ(as_given.crop_x, 700);
+    EXPECT_EQ(as_given.crop_width, 99999);
+
+    FilterInstance configured(host_);  // the same numbers as the dialog's OK writes them
+    configured.settings() = as_given;
+    scripted.plan(320, 240, 1280);
+    configured.plan(320, 240, 1280);
+    EXPECT_EQ(scripted.settings(), configured.settings());
+    EXPECT_NE(scripted.settings(), as_given) << "paramProc corrects the window";
+    EXPECT_EQ(scripted.dst().w, configured.dst().w);
+    EXPECT_EQ(scripted.dst().h, configured.dst().h);
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 # version block and manifest resources, and no x87 arithmetic in the code that
 # converts frames (32-bit x87 math would round the anaglyph differently; x87
 # loads, stores and truncating conversions of doubles are exact and allowed).
-#   module_file_test.sh BITS DLL BUILD_DIR
+#   module_file_test.sh BITS DLL BUILD_DIR VERSION    (VERSION: the project's, e.g. 1.3.0)
 set -euo pipefail
 
 bits=$1 dll=$2 build_dir=$3
+# The version block carries four numbers: 1.3.0 is "1, 3, 0, 0".
+IFS=. read -r major minor patch tweak <<<"$4"
+version="$major, $minor, ${patch:-0}, ${tweak:-0}"
 if [ "$bits" = 32 ]; then
     tools=i686-w64-mingw32 format=pei-i386
 else
@@ -59,11 +62,11 @@ fi
 
 # Resources, read back from the file.
 resources=$("$tools-windres" -i "$dll" -O rc)
-for line in 'LANGUAGE 9, 1' '1 VERSIONINFO' ' FILEVERSION 1, 3, 0, 0' ' PRODUCTVERSION 1, 3, 0, 0' ' FILEOS 0x4' \
+for line in 'LANGUAGE 9, 1' '1 VERSIONINFO' " FILEVERSION $version" " PRODUCTVERSION $version" ' FILEOS 0x4' \
     ' FILETYPE 0x1' 'BLOCK "040904b0"' 'VALUE "Translation", 0x409, 1200' \
     'VALUE "Comments", "Apply various conversions to stereoscopic source video."' \
     'VALUE "FileDescription", "VirtualDUB Ocuvex Filter"' 'VALUE "ProductName", "VirtualDUB Ocuvex Filter"' \
-    'VALUE "FileVersion", "1, 3, 0, 0"' 'VALUE "ProductVersion", "1, 3, 0, 0"' 'VALUE "InternalName", "Ocuvex"' \
+    "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\"" 'VALUE "InternalName", "Ocuvex"' \
     'VALUE "OriginalFilename", "Ocuvex.vdf"' 'VALUE "CompanyName", ""' 'VALUE "LegalTrademarks", ""' \
     'VALUE "PrivateBuild", ""' 'VALUE "SpecialBuild", ""' 'VALUE "LegalCopyright", "' '2 24 /* RT_MANIFEST */' \
     'requestedExecutionLevel level=""asInvoker"" uiAccess=""false""'; do

@@ -1,5 +1,7 @@
 #include "tests/host/recording_dialog.h"
 
+#include <new>
+
 #include "dialog/run_dialog.h"
 
 namespace ocuvex::test {
@@ -14,6 +16,9 @@ int run_config_dialog(void* module_instance, void* owner, FilterSettings& settin
     call.module_instance = module_instance;
     call.owner = owner;
     call.settings = &settings;
+    if (call.out_of_memory) {
+        throw std::bad_alloc();
+    }
     return call.answer;
 }
 

@@ -12,6 +12,7 @@ struct DialogCall {
     void* owner = nullptr;
     FilterSettings* settings = nullptr;
     int answer = 1;
+    bool out_of_memory = false;  // throw std::bad_alloc instead of answering
 };
 
 // Reset before each test that looks at it.

@@ -18,8 +18,8 @@ export DISPLAY=
 
 case $command in
 prefix)
-    # Before the prefix exists: wineboot sets up its 32-bit side only if 32-bit runs.
-    bash "$(dirname "$0")/../../scripts/i386-emulation.sh" register
+    # wineboot sets up the prefix's 32-bit side only if 32-bit programs start
+    # (natively, or through the emulator scripts/install-deps.sh registers).
     if [ -f "$prefix/.ocuvex-ready" ] &&
         { ! can_run_32bit || [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ]; }; then
         exit 0
@@ -44,7 +44,7 @@ standin)
     if [ "$bits" = 32 ]; then
         if ! can_run_32bit; then
             echo "wine.sh: SKIPPED: this kernel cannot start 32-bit programs (ia32 emulation disabled)" \
-                "and no qemu-i386 8.1 or later is registered (needs root and scripts/install-deps.sh)," \
+                "and no qemu-i386 8.1 or later is registered (run scripts/install-deps.sh as root)," \
                 "so the 32-bit module cannot run under Wine here"
             exit 77
         fi

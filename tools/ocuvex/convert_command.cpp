@@ -10,6 +10,7 @@
 
 #include "core/output_geometry.h"
 #include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/help.h"
 #include "tools/ocuvex/media_conversion.h"
 #include "tools/ocuvex/media_reader.h"
 #include "tools/ocuvex/media_writer.h"
@@ -20,49 +21,66 @@ namespace ocuvex::cli {
 
 namespace {
 
-constexpr const char* kConvertUsage =
-    "usage: ocuvex convert [settings] [options] INPUT OUTPUT\n"
-    "Converts every frame of INPUT, a video or still image FFmpeg can read, and writes OUTPUT in the\n"
-    "format its extension names: .mp4, .mkv, .mov (H.264 unless --codec says otherwise; audio and\n"
-    "subtitle streams are copied unchanged), or a still picture: .png, .jpg, .bmp, .tif.\n"
-    "OUTPUT appears only when complete; on any error or Ctrl-C nothing is left behind.\n"
-    "\n"
-    "Options:\n"
-    "  -y                    overwrite OUTPUT when it exists\n"
-    "  --codec NAME          video encoder, e.g. libx264 (default) or ffv1 (lossless, in .mkv)\n"
-    "  --crf N               H.264 quality, 0 (lossless) to 51 (worst); default 18\n"
-    "  --frame N             still OUTPUT from a video INPUT: convert frame N (from 0; default 0)\n"
-    "  --strict              stop at the first damaged or undecodable frame (exit 1, OUTPUT not\n"
-    "                        written); by default the decoder conceals what it can, frames it cannot\n"
-    "                        decode are skipped and one line at the end counts them\n"
-    "  -q, --quiet           print nothing but errors (no progress line, no notes)\n"
-    "  -h, --help            this text\n"
-    "\n";
+// The convert command's own options; the settings options follow them.
+constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
+    {{"-y", "", "", "overwrite OUTPUT when it exists"},
+     [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.overwrite = true; }},
+    {{"--codec", "", "NAME", "video encoder, e.g. libx264 (default) or ffv1 (lossless, in .mkv)"},
+     [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
+         if (value.empty()) {
+             throw UsageError(std::string(option) + ": expected an encoder name");
+         }
+         arguments.codec = value;
+     }},
+    {{"--crf", "", "N", "H.264 quality, 0 (lossless) to 51 (worst); default 18"},
+     [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
+         const std::int32_t crf = parse_int32(value, option);
+         if (crf < 0 || crf > 51) {
+             throw UsageError(std::string(option) + ": expected 0 to 51: '" + std::to_string(crf) + "'");
+         }
+         arguments.crf = crf;
+     }},
+    {{"--frame", "", "N", "still OUTPUT from a video INPUT: convert frame N (from 0; default 0)"},
+     [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
+         const std::int32_t frame = parse_int32(value, option);
+         if (frame < 0) {
+             throw UsageError(std::string(option) + ": expected a frame number from 0: '" + std::to_string(frame) +
+                              "'");
+         }
+         arguments.frame = frame;
+     }},
+    {{"--strict", "", "",
+      "stop at the first damaged or undecodable frame (exit 1, OUTPUT not written); by default the "
+      "decoder conceals what it can, frames it cannot decode are skipped and one line at the end counts them"},
+     [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.strict = true; }},
+    {{"--quiet", "-q", "", "print nothing but errors (no progress line, no notes)"},
+     [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.quiet = true; }},
+    {{"--help", "-h", "", "print this help"},
+     [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
+};
 
-constexpr const char* kConvertExamples =
-    "\n"
-    "H.264 is 4:2:0, or 4:4:4 when a side of the output is odd. Matroska outputs are tagged with their\n"
-    "stereo layout (side-by-side, above/below or anaglyph) so players recognise it.\n"
-    "\n"
-    "Examples, one per mode:\n"
-    "  nop: exchange the two views of a side-by-side video\n"
-    "    ocuvex convert --swap sbs.mp4 swapped.mp4\n"
-    "  deinterlace: field-sequential (views on alternate lines) to side-by-side\n"
-    "    ocuvex convert --mode deinterlace fields.mkv sbs.mkv\n"
-    "  centering: 64 black pixels more per frame, a quarter beside each view's outer and inner edges\n"
-    "    ocuvex convert --mode centering --center-width 64 --fill-color 000000 sbs.mp4 centered.mp4\n"
-    "  anaglyph: red-cyan (Dubois), as a video and frame 24 as a picture\n"
-    "    ocuvex convert --mode anaglyph sbs.mp4 anaglyph.mp4\n"
-    "    ocuvex convert --mode anaglyph --frame 24 sbs.mp4 anaglyph.png\n"
-    "  sbs-to-ab: side-by-side to above/below, lossless\n"
-    "    ocuvex convert --mode sbs-to-ab --codec ffv1 sbs.mkv ab.mkv\n"
-    "  ab-to-sbs: above/below to side-by-side, a still picture\n"
-    "    ocuvex convert --mode ab-to-sbs ab.png sbs.png\n"
-    "  alignment: offset the views by 6 pixels horizontally and -2 lines vertically\n"
-    "    ocuvex convert --mode alignment --align-horz 6 --align-vert -2 sbs.mp4 aligned.mp4\n"
-    "  cropping: a 560x320 window of each view, from x 40, y 20\n"
-    "    ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 \\\n"
-    "        sbs.mp4 cropped.mp4\n";
+struct Example {
+    const char* what;
+    const char* command;
+};
+
+constexpr Example kConvertExamples[] = {
+    {"nop: exchange the two views of a side-by-side video", "ocuvex convert --swap sbs.mp4 swapped.mp4"},
+    {"deinterlace: field-sequential (views on alternate lines) to side-by-side",
+     "ocuvex convert --mode deinterlace fields.mkv sbs.mkv"},
+    {"centering: 64 black pixels more per frame, a quarter beside each view's outer and inner edges",
+     "ocuvex convert --mode centering --center-width 64 --fill-color 000000 sbs.mp4 centered.mp4"},
+    {"anaglyph: red-cyan (Dubois), as a video and frame 24 as a picture",
+     "ocuvex convert --mode anaglyph sbs.mp4 anaglyph.mp4\n"
+     "ocuvex convert --mode anaglyph --frame 24 sbs.mp4 anaglyph.png"},
+    {"sbs-to-ab: side-by-side to above/below, lossless", "ocuvex convert --mode sbs-to-ab --codec ffv1 sbs.mkv ab.mkv"},
+    {"ab-to-sbs: above/below to side-by-side, a still picture", "ocuvex convert --mode ab-to-sbs ab.png sbs.png"},
+    {"alignment: offset the views by 6 pixels horizontally and -2 lines vertically",
+     "ocuvex convert --mode alignment --align-horz 6 --align-vert -2 sbs.mp4 aligned.mp4"},
+    {"cropping: a 560x320 window of each view, from x 40, y 20",
+     "ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 \\\n"
+     "    sbs.mp4 cropped.mp4"},
+};
 
 // How the views of the output lie, in Matroska's names, taking the input
 // to follow the usual convention (left view first); null when unknown.
@@ -250,33 +268,8 @@ ConvertArguments parse_convert_arguments(std::span<const std::string_view> args)
         } else if (name == "--") {
             cursor.take_flag(name);
             options_done = true;
-        } else if (name == "--help" || name == "-h") {
-            cursor.take_flag(cursor.peek());
-            parsed.help = true;
-        } else if (name == "-y") {
-            cursor.take_flag(name);
-            parsed.overwrite = true;
-        } else if (name == "--strict") {
-            cursor.take_flag(name);
-            parsed.strict = true;
-        } else if (name == "--quiet" || name == "-q") {
-            cursor.take_flag(cursor.peek());
-            parsed.quiet = true;
-        } else if (name == "--codec") {
-            parsed.codec = std::string(cursor.take_value());
-        } else if (name == "--crf") {
-            const std::int32_t crf = parse_int32(cursor.take_value(), name);
-            if (crf < 0 || crf > 51) {
-                throw UsageError("--crf: expected 0 to 51: '" + std::to_string(crf) + "'");
-            }
-            parsed.crf = crf;
-        } else if (name == "--frame") {
-            const std::int32_t frame = parse_int32(cursor.take_value(), name);
-            if (frame < 0) {
-                throw UsageError("--frame: expected a frame number from 0: '" + std::to_string(frame) + "'");
-            }
-            parsed.frame = frame;
-        } else if (!take_settings_option(cursor, parsed.options)) {
+        } else if (!take_command_option<ConvertArguments>(cursor, kConvertOptions, parsed) &&
+                   !take_settings_option(cursor, parsed.options)) {
             throw UsageError("convert: unknown option '" + printable(cursor.peek()) + "'");
         }
     }
@@ -291,12 +284,35 @@ ConvertArguments parse_convert_arguments(std::span<const std::string_view> args)
     return parsed;
 }
 
+std::span<const CommandOption<ConvertArguments>> convert_options() { return kConvertOptions; }
+
+void write_convert_help(HelpWriter& out, bool with_settings) {
+    out.usage("ocuvex convert [settings] [options] INPUT OUTPUT");
+    out.paragraph(
+        "Converts every frame of INPUT, a video or still image FFmpeg can read, and writes OUTPUT in the\n"
+        "format its extension names: .mp4, .mkv, .mov (H.264 unless --codec says otherwise; audio and\n"
+        "subtitle streams are copied unchanged), or a still picture: .png, .jpg, .bmp, .tif.\n"
+        "OUTPUT appears only when complete; on any error, Ctrl-C or other signal nothing is left behind.");
+    out.heading("Options");
+    for (const CommandOption<ConvertArguments>& option : kConvertOptions) {
+        out.option(option.text);
+    }
+    if (with_settings) {
+        write_settings_help(out);
+    }
+    out.paragraph(
+        "H.264 is 4:2:0, or 4:4:4 when a side of the output is odd. Matroska outputs are tagged with their\n"
+        "stereo layout (side-by-side, above/below or anaglyph) so players recognise it.");
+    out.heading("Examples, one per mode");
+    for (const Example& example : kConvertExamples) {
+        out.example(example.what, example.command);
+    }
+}
+
 int run_convert(std::span<const std::string_view> args) {
     const ConvertArguments arguments = parse_convert_arguments(args);
     if (arguments.help) {
-        std::fputs(kConvertUsage, stdout);
-        std::fputs(settings_options_help(), stdout);
-        std::fputs(kConvertExamples, stdout);
+        write_convert_help(*text_help_writer(stdout), true);
         return 0;
     }
     try {

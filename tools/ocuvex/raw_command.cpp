@@ -1,13 +1,18 @@
 // `ocuvex raw` and `ocuvex geometry`: frames of packed 32-bit pixels on
 // standard input converted to standard output, and the planned output size.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
+#include "core/settings_fields.h"
 #include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/help.h"
+#include "tools/ocuvex/raw_frame_io.h"
 #include "tools/ocuvex/settings_options.h"
 
 namespace ocuvex::cli {
@@ -19,60 +24,67 @@ constexpr std::int64_t kMaxFrameBytes = std::int64_t{1} << 30;
 
 struct RawArguments {
     FrameSize size;
+    bool have_size = false;
     SettingsOptions options;
     bool help = false;
 };
 
-constexpr const char* kRawUsage =
-    "usage: ocuvex raw --size WxH [settings] < in > out\n"
-    "Converts frames of W x H pixels, 4 bytes each (B, G, R, X), top row first,\n"
-    "from standard input to standard output in the same layout.\n";
-
-constexpr const char* kGeometryUsage =
-    "usage: ocuvex geometry --size WxH [settings]\n"
-    "Prints the output width, height and pitch, and the settings after correction, as JSON.\n";
+// The options of raw and geometry besides the settings.
+constexpr CommandOption<RawArguments> kRawOptions[] = {
+    {{"--size", "", "WxH", "the width and height of the source frames, in pixels (required)"},
+     [](RawArguments& arguments, std::string_view option, std::string_view value) {
+         arguments.size = parse_frame_size(value, option);
+         arguments.have_size = true;
+     }},
+    {{"--help", "-h", "", "print this help"},
+     [](RawArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
+};
 
 RawArguments parse_arguments(std::span<const std::string_view> args, const char* command) {
     RawArguments parsed;
-    bool have_size = false;
     ArgumentCursor cursor(args);
     while (!cursor.done()) {
-        const std::string_view name = cursor.option_name();
-        if (name == "--help" || name == "-h") {
-            cursor.take_flag(cursor.peek());
-            parsed.help = true;
-        } else if (name == "--size") {
-            parsed.size = parse_frame_size(cursor.take_value(), name);
-            have_size = true;
-        } else if (!take_settings_option(cursor, parsed.options)) {
+        if (!take_command_option<RawArguments>(cursor, kRawOptions, parsed) &&
+            !take_settings_option(cursor, parsed.options)) {
             throw UsageError(std::string(command) + ": unknown option '" + printable(cursor.peek()) + "'");
         }
     }
-    if (!have_size && !parsed.help) {
+    if (!parsed.have_size && !parsed.help) {
         throw UsageError(std::string(command) + ": --size WxH is required");
     }
     return parsed;
 }
 
-bool read_fully(std::FILE* in, std::uint8_t* data, std::size_t size, std::size_t& got) {
-    got = 0;
-    while (got < size) {
-        const std::size_t n = std::fread(data + got, 1, size - got, in);
-        if (n == 0) {
-            return false;
-        }
-        got += n;
+void write_options_help(HelpWriter& out, bool with_settings) {
+    out.heading("Options");
+    for (const CommandOption<RawArguments>& option : kRawOptions) {
+        out.option(option.text);
     }
-    return true;
+    if (with_settings) {
+        write_settings_help(out);
+    }
 }
 
 }  // namespace
 
+void write_raw_help(HelpWriter& out, bool with_settings) {
+    out.usage("ocuvex raw --size WxH [settings] < in > out");
+    out.paragraph(
+        "Converts frames of W x H pixels, 4 bytes each (B, G, R, X), top row first,\n"
+        "from standard input to standard output in the same layout.");
+    write_options_help(out, with_settings);
+}
+
+void write_geometry_help(HelpWriter& out, bool with_settings) {
+    out.usage("ocuvex geometry --size WxH [settings]");
+    out.paragraph("Prints the output width, height and pitch, and the settings after correction, as JSON.");
+    write_options_help(out, with_settings);
+}
+
 int run_raw(std::span<const std::string_view> args) {
     const RawArguments parsed = parse_arguments(args, "raw");
     if (parsed.help) {
-        std::fputs(kRawUsage, stdout);
-        std::fputs(settings_options_help(), stdout);
+        write_raw_help(*text_help_writer(stdout), true);
         return 0;
     }
     const FrameSize size = parsed.size;
@@ -92,38 +104,34 @@ int run_raw(std::span<const std::string_view> args) {
 
     // Both frames are top-down buffers seen bottom-up through a negative
     // pitch, as the host hands them over. The destination keeps the host's
-    // padded pitch; pixels no frame writes stay 0.
+    // padded pitch. It is zeroed once: every frame the plan writes the same
+    // pixels, so those it never writes stay 0 without clearing it again.
     const std::int32_t in_row_bytes = 4 * size.w;
-    std::vector<std::uint8_t> in_buffer(static_cast<std::size_t>(in_row_bytes) * size.h);
-    std::vector<std::uint8_t> out_buffer(static_cast<std::size_t>(out.pitch) * out.h);
-    const FrameView src = make_frame_view(in_buffer.data() + static_cast<std::size_t>(in_row_bytes) * (size.h - 1),
-                                          size.w, size.h, -in_row_bytes);
+    const std::size_t in_frame_bytes = static_cast<std::size_t>(in_row_bytes) * size.h;
+    const auto out_row_bytes = static_cast<std::size_t>(out.w) * 4;
+    const MappedRegion out_buffer = allocate_frame_buffer(static_cast<std::size_t>(out.pitch) * out.h);
     const FrameView dst = make_frame_view(
         out.h == 0 ? out_buffer.data() : out_buffer.data() + static_cast<std::size_t>(out.pitch) * (out.h - 1), out.w,
         out.h, -out.pitch);
-    const auto out_row_bytes = static_cast<std::size_t>(out.w) * 4;
+    FrameReader reader(STDIN_FILENO, in_frame_bytes);
+    FrameWriter writer(STDOUT_FILENO, out_row_bytes * out.h);
 
-    std::size_t got = 0;
-    while (read_fully(stdin, in_buffer.data(), in_buffer.size(), got)) {
-        convert_frame(settings, src, dst);
-        for (std::int32_t y = 0; y < out.h; ++y) {
-            if (std::fwrite(out_buffer.data() + static_cast<std::size_t>(y) * out.pitch, 1, out_row_bytes, stdout) !=
-                out_row_bytes) {
-                std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
-                return 1;
-            }
+    while (const std::uint8_t* frame = reader.next()) {
+        // The conversion only reads the source, which may be a read-only mapping of the input file.
+        auto* const last_row = const_cast<std::uint8_t*>(frame) + static_cast<std::size_t>(in_row_bytes) * (size.h - 1);
+        convert_frame(settings, make_frame_view(last_row, size.w, size.h, -in_row_bytes), dst);
+        if (!writer.write_rows(out_buffer.data(), out_row_bytes, out.pitch, static_cast<std::size_t>(out.h))) {
+            std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
+            return 1;
         }
     }
-    if (std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
+    if (reader.error() != 0) {
+        std::fprintf(stderr, "ocuvex: raw: cannot read standard input: %s\n", std::strerror(reader.error()));
         return 1;
     }
-    if (std::ferror(stdin)) {
-        std::fprintf(stderr, "ocuvex: raw: cannot read standard input: %s\n", std::strerror(errno));
-        return 1;
-    }
-    if (got != 0) {
-        std::fprintf(stderr, "ocuvex: raw: input ends with a partial frame: %zu of %zu bytes\n", got, in_buffer.size());
+    if (reader.partial_bytes() != 0) {
+        std::fprintf(stderr, "ocuvex: raw: input ends with a partial frame: %zu of %zu bytes\n", reader.partial_bytes(),
+                     in_frame_bytes);
         return 2;
     }
     return 0;
@@ -132,19 +140,19 @@ int run_raw(std::span<const std::string_view> args) {
 int run_geometry(std::span<const std::string_view> args) {
     const RawArguments parsed = parse_arguments(args, "geometry");
     if (parsed.help) {
-        std::fputs(kGeometryUsage, stdout);
-        std::fputs(settings_options_help(), stdout);
+        write_geometry_help(*text_help_writer(stdout), true);
         return 0;
     }
     FilterSettings s = parsed.options.settings;
     const OutputGeometry out = compute_output_geometry(s, parsed.size.w, parsed.size.h);
     report_corrections(parsed.options.settings, s, parsed.size);
-    std::printf(
-        "{\"width\":%d,\"height\":%d,\"pitch\":%d,\"settings\":{\"swap_lr\":%d,\"mode\":%d,\"center_width\":%d,"
-        "\"align_horz\":%d,\"align_vert\":%d,\"crop_x\":%d,\"crop_y\":%d,\"crop_width\":%d,\"crop_height\":%d,"
-        "\"fill_color\":%u}}\n",
-        out.w, out.h, out.pitch, s.swap_lr != 0 ? 1 : 0, s.mode, s.center_width, s.align_horz, s.align_vert, s.crop_x,
-        s.crop_y, s.crop_width, s.crop_height, s.fill_color);
+    std::string json = "{\"width\":" + std::to_string(out.w) + ",\"height\":" + std::to_string(out.h) +
+                       ",\"pitch\":" + std::to_string(out.pitch) + ",\"settings\":{";
+    for (const SettingsField& field : kSettingsFields) {
+        json += (&field == kSettingsFields.data() ? "\"" : ",\"") + std::string(field.name) +
+                "\":" + std::to_string(field_value(field, s));
+    }
+    std::printf("%s}}\n", json.c_str());
     return 0;
 }
 

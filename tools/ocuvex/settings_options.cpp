@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/ocuvex/help.h"
+
 namespace ocuvex::cli {
 
 namespace {
@@ -28,20 +30,45 @@ constexpr std::array<ModeName, kModeCount> kModeNames = {{
     {"cropping", MODE_CROPPING},
 }};
 
-struct IntegerField {
-    const char* option;
-    std::int32_t FilterSettings::*field;
-};
+// The placeholder of a field's value in --help; its kind also says how the value is read.
+consteval std::string_view value_placeholder(FieldKind kind) {
+    switch (kind) {
+    case FieldKind::Flag:
+        return "";
+    case FieldKind::Mode:
+        return "MODE";
+    case FieldKind::Integer:
+        return "N";
+    case FieldKind::Color:
+        return "HEX";
+    }
+    throw "unknown field kind";
+}
 
-constexpr std::array<IntegerField, 7> kIntegerFields = {{
-    {"--center-width", &FilterSettings::center_width},
-    {"--align-horz", &FilterSettings::align_horz},
-    {"--align-vert", &FilterSettings::align_vert},
-    {"--crop-x", &FilterSettings::crop_x},
-    {"--crop-y", &FilterSettings::crop_y},
-    {"--crop-width", &FilterSettings::crop_width},
-    {"--crop-height", &FilterSettings::crop_height},
-}};
+consteval SettingsOption setting(FieldMember member, std::string_view name, std::string_view help) {
+    const SettingsField& field = settings_field(member);
+    return {{name, "", value_placeholder(field.kind), help}, &field};
+}
+
+// --help adds each field's default, and the mode names to --mode.
+constexpr SettingsOption kSettingsOptions[] = {
+    setting(&FilterSettings::mode, "--mode", "the conversion:"),
+    setting(&FilterSettings::swap_lr, "--swap", "exchange the left and right views"),
+    setting(&FilterSettings::center_width, "--center-width",
+            "centering: pixels added to the frame width, a quarter on each side"),
+    setting(&FilterSettings::fill_color, "--fill-color",
+            "centering: margin colour as RRGGBB, up to 8 hex digits, optional 0x"),
+    setting(&FilterSettings::align_horz, "--align-horz", "alignment: horizontal offset between the views, in pixels"),
+    setting(&FilterSettings::align_vert, "--align-vert", "alignment: vertical offset between the views, in lines"),
+    setting(&FilterSettings::crop_x, "--crop-x", "cropping: left edge of the window inside each view"),
+    setting(&FilterSettings::crop_y, "--crop-y", "cropping: top edge of the window, in lines from the top"),
+    setting(&FilterSettings::crop_width, "--crop-width", "cropping: window width per view"),
+    setting(&FilterSettings::crop_height, "--crop-height", "cropping: window height"),
+    {{"--coefficients", "", "LIST",
+      "anaglyph: 18 comma-separated numbers, rows red, green, blue, each left R,G,B then right R,G,B; "
+      "default Dubois red-cyan"},
+     nullptr},
+};
 
 [[noreturn]] void fail(std::string_view option, std::string_view text, std::string_view why) {
     throw UsageError(std::string(option) + ": " + std::string(why) + ": '" + printable(text) + "'");
@@ -75,6 +102,21 @@ std::string_view ArgumentCursor::take_value() {
         throw UsageError(printable(arg) + ": missing value");
     }
     return args_[index_++];
+}
+
+std::optional<std::string_view> ArgumentCursor::take(const OptionText& option) {
+    const std::string_view name = option_name();
+    if (name != option.name && (option.alias.empty() || name != option.alias)) {
+        return std::nullopt;
+    }
+    if (!option.value.empty()) {
+        return take_value();
+    }
+    if (peek() != name) {
+        fail(name, peek(), "takes no value");
+    }
+    ++index_;
+    return std::string_view{};
 }
 
 std::int32_t parse_int32(std::string_view text, std::string_view option) {
@@ -179,71 +221,101 @@ const char* mode_name(std::int32_t mode) {
     return "unknown";
 }
 
+std::string mode_names() {
+    std::string names;
+    for (const ModeName& entry : kModeNames) {
+        if (!names.empty()) {
+            names += &entry == &kModeNames.back() ? " or " : ", ";
+        }
+        names += entry.name;
+    }
+    return names;
+}
+
+std::span<const SettingsOption> settings_options() { return kSettingsOptions; }
+
 bool take_settings_option(ArgumentCursor& cursor, SettingsOptions& options) {
-    const std::string_view name = cursor.option_name();
-    FilterSettings& s = options.settings;
-    if (name == "--swap") {
-        if (cursor.peek() != name) {
-            throw UsageError("--swap takes no value");
+    for (const SettingsOption& option : kSettingsOptions) {
+        const auto value = cursor.take(option.text);
+        if (!value) {
+            continue;
         }
-        cursor.take_flag(name);
-        s.swap_lr = 1;
-        return true;
-    }
-    if (name == "--mode") {
-        const std::string_view value = cursor.take_value();
-        const auto mode = parse_mode_name(value);
-        if (!mode) {
-            fail(name, value,
-                 "unknown mode (nop, deinterlace, centering, anaglyph, sbs-to-ab, ab-to-sbs, alignment, cropping)");
-        }
-        s.mode = *mode;
-        return true;
-    }
-    if (name == "--fill-color") {
-        s.fill_color = parse_fill_color(cursor.take_value(), name);
-        return true;
-    }
-    if (name == "--coefficients") {
-        options.coefficients = parse_coefficients(cursor.take_value(), name);
-        return true;
-    }
-    for (const IntegerField& field : kIntegerFields) {
-        if (name == field.option) {
-            s.*field.field = parse_int32(cursor.take_value(), name);
+        const std::string_view name = option.text.name;
+        if (option.field == nullptr) {
+            options.coefficients = parse_coefficients(*value, name);
             return true;
         }
+        const SettingsField& field = *option.field;
+        std::int64_t parsed = 1;  // a flag given is set
+        switch (field.kind) {
+        case FieldKind::Flag:
+            break;
+        case FieldKind::Mode:
+            if (const auto mode = parse_mode_name(*value)) {
+                parsed = *mode;
+            } else {
+                fail(name, *value, "unknown mode (" + mode_names() + ")");
+            }
+            break;
+        case FieldKind::Integer:
+            parsed = parse_int32(*value, name);
+            break;
+        case FieldKind::Color:
+            parsed = parse_fill_color(*value, name);
+            break;
+        }
+        if (parsed < field.min || parsed > field.max) {
+            fail(name, *value, "expected " + std::to_string(field.min) + " to " + std::to_string(field.max));
+        }
+        set_field_value(field, options.settings, parsed);
+        return true;
     }
     return false;
 }
 
-// Says which settings the geometry corrected, so a surprising output size is explained.
+// Says which settings the geometry corrected, so a surprising output size is
+// explained: every field it may correct, by its option's name.
 void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size) {
     if (before == after) {
         return;
     }
-    std::fprintf(stderr,
-                 "ocuvex: note: settings corrected to fit %dx%d: center-width %d, align-horz %d, align-vert %d, "
-                 "crop-x %d, crop-y %d, crop-width %d, crop-height %d\n",
-                 size.w, size.h, after.center_width, after.align_horz, after.align_vert, after.crop_x, after.crop_y,
-                 after.crop_width, after.crop_height);
+    std::string values;
+    for (const SettingsOption& option : kSettingsOptions) {
+        if (option.field != nullptr && option.field->kind == FieldKind::Integer) {
+            values += values.empty() ? " " : ", ";
+            values += std::string(option.text.name.substr(2)) + " " + std::to_string(field_value(*option.field, after));
+        }
+    }
+    std::fprintf(stderr, "ocuvex: note: settings corrected to fit %dx%d:%s\n", size.w, size.h, values.c_str());
 }
 
-const char* settings_options_help() {
-    return "Settings:\n"
-           "  --mode MODE           nop (default), deinterlace, centering, anaglyph, sbs-to-ab,\n"
-           "                        ab-to-sbs, alignment or cropping\n"
-           "  --swap                exchange the left and right views\n"
-           "  --center-width N      centering: pixels added to the frame width (a quarter on each side)\n"
-           "  --fill-color HEX      centering: margin colour as RRGGBB, up to 8 hex digits, optional 0x\n"
-           "  --align-horz N        alignment: horizontal offset between the views, in pixels\n"
-           "  --align-vert N        alignment: vertical offset between the views, in lines\n"
-           "  --crop-x N            cropping: left edge of the window inside each view\n"
-           "  --crop-y N            cropping: top edge of the window, in lines from the top\n"
-           "  --crop-width N        cropping: window width per view (default 10)\n"
-           "  --crop-height N       cropping: window height (default 10)\n"
-           "  --coefficients LIST   anaglyph: 18 comma-separated numbers, rows red, green, blue,\n"
-           "                        each left R,G,B then right R,G,B (default: Dubois red-cyan)\n";
+void write_settings_help(HelpWriter& out) {
+    out.heading("Settings");
+    for (const SettingsOption& option : kSettingsOptions) {
+        std::string help(option.text.help);
+        if (option.field != nullptr) {
+            const SettingsField& field = *option.field;
+            switch (field.kind) {
+            case FieldKind::Flag:
+                break;
+            case FieldKind::Mode:
+                help += " " + mode_names() + "; default " + mode_name(static_cast<std::int32_t>(field.default_value));
+                break;
+            case FieldKind::Integer:
+                help += "; default " + std::to_string(field.default_value);
+                break;
+            case FieldKind::Color: {
+                char hex[16];
+                std::snprintf(hex, sizeof hex, "%06llx", static_cast<unsigned long long>(field.default_value));
+                help += std::string("; default ") + hex;
+                break;
+            }
+            }
+        }
+        OptionText text = option.text;
+        text.help = help;
+        out.option(text);
+    }
 }
 
 }  // namespace ocuvex::cli

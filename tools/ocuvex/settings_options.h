@@ -1,5 +1,7 @@
-// The command line's settings options, shared by every subcommand that
-// converts: --mode, --swap, the numeric fields and --coefficients.
+// The command line's options: the reader of an argument vector, the table
+// rows every command declares its options with, and the settings options
+// shared by every subcommand that converts (--mode, --swap, the numeric
+// fields and --coefficients), one row per field of the core's settings table.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 
 #include "core/anaglyph.h"
 #include "core/filter_settings.h"
+#include "core/settings_fields.h"
 #include "tools/ocuvex/printable.h"
 
 namespace ocuvex::cli {
@@ -30,6 +33,15 @@ struct FrameSize {
     std::int32_t h = 0;
 };
 
+// An option as the user sees it; the same row serves the parser, --help and
+// the manual page.
+struct OptionText {
+    std::string_view name;   // "--crop-x"
+    std::string_view alias;  // a short spelling, "-q", or empty
+    std::string_view value;  // the value's placeholder, "N"; empty: the option takes no value
+    std::string_view help;   // one paragraph, wrapped where it is shown
+};
+
 // Walks an argument vector; options take their value as the next argument or
 // after '=' (--crop-x 4, --crop-x=4).
 class ArgumentCursor {
@@ -45,11 +57,48 @@ class ArgumentCursor {
     // Consumes the current option and returns its value.
     std::string_view take_value();
     std::string_view take_positional() { return args_[index_++]; }
+    // When the current argument is `option` (by name or alias), consumes it
+    // with its value and returns the value: empty for an option that takes
+    // none, which refuses one given after '='. Throws UsageError.
+    std::optional<std::string_view> take(const OptionText& option);
 
   private:
     std::span<const std::string_view> args_;
     std::size_t index_ = 0;
 };
+
+// One option of a command: adding an option is adding a row to its table.
+// `apply` stores the value (empty for an option without one) and throws
+// UsageError, naming `option`, for a value it does not take.
+template <typename Arguments>
+struct CommandOption {
+    OptionText text;
+    void (*apply)(Arguments& arguments, std::string_view option, std::string_view value);
+};
+
+// Consumes and applies the option at the cursor when it is one of `options`;
+// false when it is none of them. Throws UsageError.
+template <typename Arguments>
+bool take_command_option(ArgumentCursor& cursor, std::span<const CommandOption<Arguments>> options,
+                         Arguments& arguments) {
+    for (const CommandOption<Arguments>& option : options) {
+        if (const auto value = cursor.take(option.text)) {
+            option.apply(arguments, option.text.name, *value);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A settings option: its text and the field of FilterSettings it sets, whose
+// kind says how its value is read.
+struct SettingsOption {
+    OptionText text;
+    const SettingsField* field;  // null for --coefficients, which sets the process-wide table
+};
+
+// The settings options, in the order --help lists them.
+std::span<const SettingsOption> settings_options();
 
 // Consumes one settings option at the cursor when there is one; false when
 // the current argument is not a settings option. Throws UsageError.
@@ -62,12 +111,15 @@ AnaglyphMatrix parse_coefficients(std::string_view text, std::string_view option
 FrameSize parse_frame_size(std::string_view text, std::string_view option);
 std::optional<std::int32_t> parse_mode_name(std::string_view name);
 const char* mode_name(std::int32_t mode);
+// Every mode's name: "nop, deinterlace, ... alignment or cropping".
+std::string mode_names();
 
 // Notes on standard error which settings the output geometry corrected for
 // a source of `size`, so a surprising output size is explained.
 void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size);
 
-// The help text of the settings options, one per line.
-const char* settings_options_help();
+class HelpWriter;
+// The settings options under a heading, with their defaults.
+void write_settings_help(HelpWriter& out);
 
 }  // namespace ocuvex::cli

@@ -22,6 +22,7 @@
 #include "dialog/text_numbers.h"
 #include "host/standin/module_loader.h"
 #include "host/standin/standin_host.h"
+#include "ocuvex_version.h"
 
 namespace {
 
@@ -236,7 +237,7 @@ void check_fresh_dialog(HWND dialog) {
         {IDC_COEF_FIRST, "0.4561"},
         {IDC_COEF_FIRST + 5, "-0.00155529"},
         {IDC_COEF_FIRST + 17, "1.2264"},
-        {IDC_VERSION, "Version 1.3 - Aug 20 2015"},
+        {IDC_VERSION, "Version " OCUVEX_VERSION_SHORT " - Aug 20 2015"},
     };
     for (const auto& [id, want] : texts) {
         const std::string got = text(dialog, id);

@@ -1,0 +1,35 @@
+#include "tools/ocuvex/commands.h"
+
+#include <string>
+
+#include "tools/ocuvex/help.h"
+
+namespace ocuvex::cli {
+
+namespace {
+
+constexpr Command kCommands[] = {
+    {{"convert", "", "", "convert a video or still image file (mp4, mkv, mov, png, jpg, bmp, tif, ...)"},
+     run_convert,
+     write_convert_help},
+    {{"raw", "", "", "convert raw 32-bit frames from standard input to standard output"}, run_raw, write_raw_help},
+    {{"geometry", "", "", "print the output size and corrected settings as JSON"}, run_geometry, write_geometry_help},
+};
+
+}  // namespace
+
+const char* const kToolSummary = "stereoscopic (3-D) frame-layout conversions of videos and pictures";
+
+std::span<const Command> commands() { return kCommands; }
+
+void write_tool_help(HelpWriter& out) {
+    out.usage("ocuvex COMMAND [options]");
+    out.paragraph(std::string("ocuvex: ") + kToolSummary + ".");
+    out.heading("Commands");
+    for (const Command& command : kCommands) {
+        out.option(command.text);
+    }
+    out.paragraph("ocuvex COMMAND --help explains a command's options; ocuvex --version prints the version.");
+}
+
+}  // namespace ocuvex::cli
