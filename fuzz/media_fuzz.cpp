@@ -1,5 +1,6 @@
 // Any bytes as a media file in memory, through what `ocuvex convert` does:
-// MediaReader over a custom AVIOContext, the pixel graph, the core, and
+// MediaReader over a custom AVIOContext, the conversion plan, the pixel
+// graphs, the core (on the decoded planes or on 32-bit pixels), and
 // MediaWriter into FFmpeg's null muxer (which writes no file), copied audio
 // and subtitle streams included.
 //
@@ -125,17 +126,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (geometry.w <= 0 || geometry.h <= 0 || std::int64_t{geometry.w} * geometry.h > 4 * kMaxPixels) {
             return 0;
         }
+        const ConversionPlan plan = plan_conversion(settings, reader.frame(), FrameSize{geometry.w, geometry.h});
         VideoSettings video;
-        video.w = geometry.w;
-        video.h = geometry.h;
+        describe_pictures(plan, video);
         video.frame_rate = reader.frame_rate();
         video.sample_aspect_ratio = reader.sample_aspect_ratio();
         video.codec = "rawvideo";
-        // The core's pixels as they are, or through the writer's pixel graph.
-        video.pixel_format = ((hash >> 11) & 1) != 0 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_BGR0;
+        // The pictures as they are, or through the writer's pixel graph.
+        video.pixel_format = ((hash >> 11) & 1) != 0 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NONE;
         const OutputFormat null_output{".null", "null", "rawvideo", false};
         MediaWriter writer("", "fuzz output", null_output, video, still ? nullptr : &reader);
-        convert_frames(reader, writer, settings, still ? 1 : kMaxFrames, nullptr);
+        convert_frames(reader, writer, plan, still ? 1 : kMaxFrames, nullptr);
         writer.finish();
     } catch (const MediaError&) {
         // The expected answer to a file that is not a video.

@@ -143,9 +143,11 @@ case_streams() {
 case_mp4() {
     make_av_clip
     make_clip odd.mkv 39x23
-    # NTSC's rate, declared and kept: the frames 1001/30000 s apart.
-    ff -i av.mkv -map 0:v -map 0:a -vf "setpts=N*1001/30000/TB" -r 30000/1001 -c:v ffv1 -c:a aac ntsc.mkv
-    "$ocuvex" convert -q --swap ntsc.mkv even.mp4 || fail "mp4 from even size failed"
+    # NTSC's rate, declared and kept: the frames 1001/30000 s apart; 4:2:0,
+    # which the mp4 keeps.
+    ff -i av.mkv -map 0:v -map 0:a -vf "setpts=N*1001/30000/TB" -r 30000/1001 -pix_fmt yuv420p -c:v ffv1 -c:a aac \
+        ntsc.mkv
+    "$ocuvex" convert -q ntsc.mkv even.mp4 || fail "mp4 from even size failed"
     "$ocuvex" convert -q odd.mkv odd.mp4 || fail "mp4 from odd size failed"
     [ "$(probe -select_streams v -show_entries stream=codec_name,pix_fmt,width,height -of csv=p=0 odd.mp4)" = \
         "h264,39,23,yuv444p" ] || fail "odd-size mp4 is not 39x23 4:4:4"

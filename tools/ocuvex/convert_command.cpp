@@ -231,17 +231,25 @@ void convert(const ConvertArguments& arguments) {
                          " frames; --frame counts from 0");
     }
 
+    // The frame next() hands out first: the first one, or the one --frame found.
+    const ConversionPlan plan = plan_conversion(settings, reader.frame(), FrameSize{geometry.w, geometry.h});
     OutputFile file(arguments.output, arguments.overwrite);
-    video.w = geometry.w;
-    video.h = geometry.h;
+    describe_pictures(plan, video);
     video.frame_rate = reader.frame_rate();
     video.sample_aspect_ratio = reader.sample_aspect_ratio();
     video.stereo_mode = stereo_mode_of(settings);
     MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
+    if (!arguments.quiet) {
+        for (const std::vector<std::string>* notes : {&plan.notes, &writer.notes()}) {
+            for (const std::string& note : *notes) {
+                std::fprintf(stderr, "ocuvex: %s\n", note.c_str());
+            }
+        }
+    }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
     Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames());
-    const std::int64_t written = convert_frames(reader, writer, settings, still_out ? 1 : 0,
+    const std::int64_t written = convert_frames(reader, writer, plan, still_out ? 1 : 0,
                                                 [&progress](std::int64_t done) { progress.update(done); });
     if (written == 0) {
         throw MediaError(quoted(arguments.input) + " has no frames to convert");

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/version.h>
 }
 
@@ -58,6 +60,16 @@ inline void set_frame_duration(AVFrame* frame, std::int64_t duration) {
     frame->duration = duration;
 #else
     frame->pkt_duration = duration;
+#endif
+}
+
+// CIE XYZ pictures (xyz12le, ...), whose components are no RGB or YUV.
+inline bool is_xyz_format(const AVPixFmtDescriptor* desc) {
+#ifdef AV_PIX_FMT_FLAG_XYZ
+    // FFmpeg 7 flags them.
+    return (desc->flags & AV_PIX_FMT_FLAG_XYZ) != 0;
+#else
+    return std::string_view(desc->name).starts_with("xyz");
 #endif
 }
 

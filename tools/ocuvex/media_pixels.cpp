@@ -25,7 +25,58 @@ int set_if_known(AVFilterContext* filter, const char* name, std::int64_t value) 
     return status == AVERROR_OPTION_NOT_FOUND ? 0 : status;
 }
 
+// The scale filter's name of a YUV matrix; null for those it has no name for.
+const char* scale_matrix_name(AVColorSpace matrix) {
+    switch (matrix) {
+    case AVCOL_SPC_BT709:
+        return "bt709";
+    case AVCOL_SPC_FCC:
+        return "fcc";
+    case AVCOL_SPC_BT470BG:
+        return "bt470";
+    case AVCOL_SPC_SMPTE170M:
+        return "smpte170m";
+    case AVCOL_SPC_SMPTE240M:
+        return "smpte240m";
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        return "bt2020";
+    default:
+        return nullptr;
+    }
+}
+
+const char* scale_range_name(AVColorRange range) {
+    switch (range) {
+    case AVCOL_RANGE_MPEG:
+        return "tv";
+    case AVCOL_RANGE_JPEG:
+        return "pc";
+    default:
+        return nullptr;
+    }
+}
+
 }  // namespace
+
+std::string colour_options(AVPixelFormat from_format, const ColourDescription& from, AVPixelFormat to_format,
+                           const ColourDescription& to) {
+    std::string options;
+    const auto add = [&options](const char* key, const char* value) {
+        if (value != nullptr) {
+            options += (options.empty() ? "" : ":") + std::string(key) + "=" + value;
+        }
+    };
+    if (!is_rgb(from_format)) {
+        add("in_color_matrix", scale_matrix_name(from.matrix));
+        add("in_range", scale_range_name(from.range));
+    }
+    if (!is_rgb(to_format)) {
+        add("out_color_matrix", scale_matrix_name(to.matrix));
+        add("out_range", scale_range_name(to.range));
+    }
+    return options;
+}
 
 PixelGraph::SourceShape PixelGraph::shape_of(const AVFrame* picture) {
     return SourceShape{picture->width, picture->height, picture->format, picture->colorspace, picture->color_range};

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tools/ocuvex/media_common.h"
+#include "tools/ocuvex/media_planes.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -31,6 +32,15 @@ struct PixelTarget {
     // range ("out_color_matrix=bt709:out_range=tv"); empty: none.
     std::string scale_options;
 };
+
+// Options of the scale filter that convert pictures of `from_format`
+// described by `from` into `to_format` described by `to`: each YUV or gray
+// side's matrix and range where its description names them, so that YUV to
+// YUV keeps a full range full and RGB to YUV uses the chosen matrix; where a
+// side names none, FFmpeg's defaults (the picture's own tags). Empty when
+// there is nothing to say.
+std::string colour_options(AVPixelFormat from_format, const ColourDescription& from, AVPixelFormat to_format,
+                           const ColourDescription& to);
 
 class PixelGraph {
   public:

@@ -79,7 +79,9 @@ class MediaReader {
 
     // After Event::VideoFrame: the decoded frame, valid until the next call
     // to next(); its pts (never AV_NOPTS_VALUE) is in video_stream()'s time
-    // base, with jumps in the input's timestamps closed up.
+    // base, with jumps in the input's timestamps closed up. Before the first
+    // call to next() (after opening or seek_frame()): the frame it will
+    // hand out first, e.g. to plan the conversion by.
     const AVFrame* frame() const { return frame_.get(); }
     // After Event::Packet: the packet, its times mended alike; the caller
     // may take its contents.

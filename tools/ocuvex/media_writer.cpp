@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <span>
 
 #include "tools/ocuvex/libav_compat.h"
 #include "tools/ocuvex/media_reader.h"
@@ -19,10 +20,11 @@ namespace {
 
 // Stills go through the image2 muxer's pipe variant: it writes the one
 // picture to the file the writer opened, whatever characters its name holds.
-constexpr std::array<OutputFormat, 9> kOutputFormats = {{
+constexpr std::array<OutputFormat, 10> kOutputFormats = {{
     {".mp4", "mp4", "libx264", false},
     {".mkv", "matroska", "libx264", false},
     {".mov", "mov", "libx264", false},
+    {".nut", "nut", "mpeg4", false},  // holds rawvideo of any pixel format
     {".png", "image2pipe", "png", true},
     {".jpg", "image2pipe", "mjpeg", true},
     {".jpeg", "image2pipe", "mjpeg", true},
@@ -47,8 +49,73 @@ bool supports(const AVCodec* codec, AVPixelFormat format) {
     return false;
 }
 
-bool is_yuv_limited(AVPixelFormat format) {
-    return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P || format == AV_PIX_FMT_YUV444P;
+// The core's 32-bit pixels go to the first of these the encoder takes.
+constexpr AVPixelFormat kCorePixelPreference[] = {
+    AV_PIX_FMT_BGR0, AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR24, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P,
+};
+
+// H.264 and H.265 encoders refuse chroma subsampled across an odd side.
+bool needs_even_subsampled_sides(const AVCodec* codec) {
+    return codec->id == AV_CODEC_ID_H264 || codec->id == AV_CODEC_ID_HEVC;
+}
+
+bool subsampling_fits(AVPixelFormat format, int w, int h) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    return desc != nullptr && w % (1 << desc->log2_chroma_w) == 0 && h % (1 << desc->log2_chroma_h) == 0;
+}
+
+// JPEG's own full-range YUV formats (yuvj444p, ...).
+bool is_jpeg_yuv(AVPixelFormat format) {
+    return !is_rgb(format) && effective_range(format, AVCOL_RANGE_UNSPECIFIED) == AVCOL_RANGE_JPEG;
+}
+
+// What the encoder's pictures mean: the handed-in pictures' description,
+// converted along with them where the pixel format changes.
+ColourDescription encoded_colour(const VideoSettings& video, AVPixelFormat encoder_format) {
+    ColourDescription out = video.colour;
+    const AVPixFmtDescriptor* in = av_pix_fmt_desc_get(video.picture_format());
+    const AVPixFmtDescriptor* to = av_pix_fmt_desc_get(encoder_format);
+    if (in == nullptr || to == nullptr) {
+        return out;
+    }
+    if (in->log2_chroma_w != to->log2_chroma_w || in->log2_chroma_h != to->log2_chroma_h) {
+        out.chroma_location = AVCHROMA_LOC_UNSPECIFIED;
+    }
+    const bool rgb_in = is_rgb(video.picture_format());
+    if (is_rgb(encoder_format)) {
+        if (!rgb_in) {
+            out.matrix = AVCOL_SPC_RGB;
+            out.range = AVCOL_RANGE_JPEG;
+        }
+    } else if (is_jpeg_yuv(encoder_format)) {
+        // JFIF: BT.601, full range, whatever the pictures were.
+        out.matrix = AVCOL_SPC_BT470BG;
+        out.range = AVCOL_RANGE_JPEG;
+    } else if (rgb_in) {
+        const bool chosen = video.yuv_matrix != AVCOL_SPC_UNSPECIFIED;
+        out.matrix = chosen ? video.yuv_matrix : AVCOL_SPC_BT709;
+        out.range = AVCOL_RANGE_MPEG;
+        if (!chosen && out.primaries == AVCOL_PRI_UNSPECIFIED) {
+            out.primaries = AVCOL_PRI_BT709;
+        }
+        if (!chosen && out.transfer == AVCOL_TRC_UNSPECIFIED) {
+            out.transfer = AVCOL_TRC_BT709;
+        }
+    }
+    return out;
+}
+
+// The profile an H.264 or H.265 encoder gives pictures of `format`.
+std::string profile_name(AVCodecID codec, AVPixelFormat format) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const bool full_chroma = desc->log2_chroma_w == 0 && desc->log2_chroma_h == 0;
+    const bool chroma_422 = desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0;
+    const int depth = desc->comp[0].depth;
+    if (codec == AV_CODEC_ID_H264) {
+        return full_chroma ? "High 4:4:4 Predictive" : chroma_422 ? "High 4:2:2" : depth > 8 ? "High 10" : "High";
+    }
+    const std::string bits = " " + std::to_string(std::max(depth, 10));
+    return full_chroma ? "Main 4:4:4" + (depth > 8 ? bits : "") : chroma_422 ? "Main 4:2:2" + bits : "Main";
 }
 
 std::string encoder_name(const OutputFormat& format, const VideoSettings& video) {
@@ -104,26 +171,38 @@ std::string codec_choice_problem(const OutputFormat& format, const VideoSettings
     return {};
 }
 
-AVPixelFormat choose_pixel_format(const AVCodec* codec, int w, int h) {
+AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat source_format, int w, int h) {
+    const AVPixelFormat picture_format = source_format != AV_PIX_FMT_NONE ? source_format : AV_PIX_FMT_BGR0;
     if (codec->id == AV_CODEC_ID_MJPEG && supports(codec, AV_PIX_FMT_YUVJ444P)) {
         return AV_PIX_FMT_YUVJ444P;  // full colour resolution, JPEG's own full range
     }
-    const bool even = w % 2 == 0 && h % 2 == 0;
-    // 4:2:0 plays everywhere but needs even sides; 4:4:4 takes any size.
-    const AVPixelFormat preferred[] = {
-        AV_PIX_FMT_BGR0,    AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR24, even ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P,
-        AV_PIX_FMT_YUV444P,
-    };
+    const AVPixelFormat* formats = encoder_pixel_formats(codec);
+    if (formats == nullptr) {
+        return picture_format;  // it takes any (rawvideo)
+    }
+    const bool even_sides_only = needs_even_subsampled_sides(codec);
+    const auto fits = [&](AVPixelFormat format) { return !even_sides_only || subsampling_fits(format, w, h); };
+    const std::span<const AVPixelFormat> preferred = source_format == AV_PIX_FMT_NONE
+                                                         ? std::span<const AVPixelFormat>(kCorePixelPreference)
+                                                         : std::span<const AVPixelFormat>(&source_format, 1);
     for (const AVPixelFormat format : preferred) {
-        if (supports(codec, format)) {
+        if (supports(codec, format) && fits(format)) {
             return format;
         }
     }
-    const AVPixelFormat* formats = encoder_pixel_formats(codec);
-    if (formats == nullptr) {
-        return AV_PIX_FMT_BGR0;
+    // The nearest that fits the size; the nearest of all when none does.
+    std::vector<AVPixelFormat> candidates;
+    std::vector<AVPixelFormat> all;
+    for (const AVPixelFormat* f = formats; *f != AV_PIX_FMT_NONE; ++f) {
+        (fits(*f) ? candidates : all).push_back(*f);
     }
-    return avcodec_find_best_pix_fmt_of_list(formats, AV_PIX_FMT_BGR0, 0, nullptr);
+    if (candidates.empty()) {
+        candidates = std::move(all);
+    }
+    candidates.push_back(AV_PIX_FMT_NONE);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(picture_format);
+    const bool alpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+    return avcodec_find_best_pix_fmt_of_list(candidates.data(), picture_format, alpha ? 1 : 0, nullptr);
 }
 
 MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_path, const OutputFormat& format,
@@ -134,8 +213,9 @@ MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_
     if (codec == nullptr) {
         throw MediaError("cannot write " + quoted(final_path) + ": no video encoder named '" + printable(name) + "'");
     }
-    const AVPixelFormat pixel_format =
-        video.pixel_format != AV_PIX_FMT_NONE ? video.pixel_format : choose_pixel_format(codec, video.w, video.h);
+    const AVPixelFormat pixel_format = video.pixel_format != AV_PIX_FMT_NONE
+                                           ? video.pixel_format
+                                           : choose_pixel_format(codec, video.source_format, video.w, video.h);
 
     AVFormatContext* muxer = nullptr;
     const int status = avformat_alloc_output_context2(&muxer, nullptr, format.muxer, nullptr);
@@ -146,6 +226,7 @@ MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_
     muxer_->interrupt_callback = stop_interrupt_callback();
 
     open_encoder(codec, pixel_format);
+    note_pixel_format(codec, pixel_format);
     add_video_stream();
     if (copy_from != nullptr && !format.is_still()) {
         add_copied_streams(*copy_from);
@@ -168,24 +249,25 @@ void MediaWriter::open_encoder(const AVCodec* codec, AVPixelFormat pixel_format)
     encoder->time_base = av_inv_q(rate);
     encoder->sample_aspect_ratio = video_.sample_aspect_ratio;
     encoder->thread_count = 0;
-    std::string scale_options;
+    const ColourDescription colour = encoded_colour(video_, pixel_format);
+    encoder->colorspace = colour.matrix;
+    encoder->color_range = colour.range;
+    encoder->color_primaries = colour.primaries;
+    encoder->color_trc = colour.transfer;
+    encoder->chroma_sample_location = colour.chroma_location;
     int status = 0;
     const auto then = [&status](int next) { status = status < 0 ? status : next; };
-    if (is_yuv_limited(pixel_format)) {
-        encoder->color_range = AVCOL_RANGE_MPEG;
-        encoder->colorspace = AVCOL_SPC_BT709;
-        encoder->color_primaries = AVCOL_PRI_BT709;
-        encoder->color_trc = AVCOL_TRC_BT709;
-        scale_options = "out_color_matrix=bt709:out_range=tv";
-    } else if (pixel_format == AV_PIX_FMT_YUVJ444P) {
-        encoder->color_range = AVCOL_RANGE_JPEG;
+    if (codec->id == AV_CODEC_ID_MJPEG) {
         // JPEG's quality scale: 2 is near the best, files stay reasonable.
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
         encoder->global_quality = FF_QP2LAMBDA * 2;
     }
     const std::string_view name = codec->name;
-    if (name == "ffv1") {
-        // Version 3 codes slices in parallel and guards each with a CRC.
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixel_format);
+    // Version 3 codes slices in parallel and guards each with a CRC. It cuts
+    // every picture into at least two columns of slices, each at least one
+    // chroma sample wide: narrower pictures keep the encoder's default.
+    if (name == "ffv1" && desc != nullptr && AV_CEIL_RSHIFT(video_.w, desc->log2_chroma_w) >= 2) {
         encoder->level = 3;
         then(av_opt_set(encoder->priv_data, "slicecrc", "1", 0));
     }
@@ -205,17 +287,44 @@ void MediaWriter::open_encoder(const AVCodec* codec, AVPixelFormat pixel_format)
                          std::to_string(video_.w) + "x" + std::to_string(video_.h) + ": " +
                          (detail.empty() ? av_error_text(status) : detail));
     }
-    picture_->format = AV_PIX_FMT_BGR0;
-    picture_->width = video_.w;
-    picture_->height = video_.h;
-    if (av_frame_get_buffer(picture_.get(), 0) < 0) {
+    pictures_.push_back(new_picture());
+    to_encoder_.emplace(PixelTarget{video_.w, video_.h, pixel_format,
+                                    colour_options(video_.picture_format(), video_.colour, pixel_format, colour)});
+}
+
+FramePtr MediaWriter::new_picture() const {
+    FramePtr picture = allocate_frame();
+    picture->format = video_.picture_format();
+    picture->width = video_.w;
+    picture->height = video_.h;
+    set_colour(picture.get(), video_.colour);
+    if (av_frame_get_buffer(picture.get(), 0) < 0) {
         throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
     }
-    for (int y = 0; y < video_.h; ++y) {
-        std::memset(picture_->data[0] + static_cast<std::ptrdiff_t>(y) * picture_->linesize[0], 0,
-                    static_cast<std::size_t>(4) * video_.w);
+    fill_black(picture.get());
+    return picture;
+}
+
+void MediaWriter::note_pixel_format(const AVCodec* codec, AVPixelFormat pixel_format) {
+    const char* chosen = av_get_pix_fmt_name(pixel_format);
+    const char* given = av_get_pix_fmt_name(video_.picture_format());
+    if (chosen == nullptr || given == nullptr || video_.pixel_format != AV_PIX_FMT_NONE) {
+        return;
     }
-    to_encoder_.emplace(PixelTarget{video_.w, video_.h, pixel_format, scale_options});
+    // What an even size would have given, to tell what the odd one forced.
+    const AVPixelFormat even = choose_pixel_format(codec, video_.source_format, 2 * video_.w, 2 * video_.h);
+    const std::string size = std::to_string(video_.w) + "x" + std::to_string(video_.h);
+    if (needs_even_subsampled_sides(codec) && even != pixel_format) {
+        const std::string standard = codec->id == AV_CODEC_ID_H264 ? "H.264" : "H.265";
+        notes_.push_back("note: " + quoted(final_path_) + " is " + size + " pixels and " + standard +
+                         " takes 4:2:0 only with even sides, so it is " + chosen + ", profile " +
+                         profile_name(codec->id, pixel_format) +
+                         ", which browsers and most hardware players cannot play; settings that give even sides "
+                         "make a widely playable file");
+    } else if (pixel_format != video_.source_format && video_.source_format != AV_PIX_FMT_NONE && !format_.is_still()) {
+        notes_.push_back("note: " + std::string(codec->name) + " takes no " + given + "; " + quoted(final_path_) +
+                         " is " + chosen);
+    }
 }
 
 void MediaWriter::add_video_stream() {
@@ -315,11 +424,28 @@ void MediaWriter::fail_write(int code) const {
 }
 
 AVFrame* MediaWriter::next_picture() {
-    const int status = av_frame_make_writable(picture_.get());
-    if (status < 0) {
-        fail_write(status);
+    // Encoders that keep a frame for a while (frame threads) hold it; the
+    // next free one takes its turn, and a new one only when none is.
+    constexpr std::size_t kMaxPictures = 16;
+    const std::size_t count = pictures_.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t index = (current_ + i) % count;
+        if (av_frame_is_writable(pictures_[index].get()) != 0) {
+            current_ = index;
+            return pictures_[index].get();
+        }
     }
-    return picture_.get();
+    if (count < kMaxPictures) {
+        pictures_.push_back(new_picture());
+        current_ = count;
+    } else {
+        current_ = (current_ + 1) % count;
+        const int status = av_frame_make_writable(pictures_[current_].get());
+        if (status < 0) {
+            fail_write(status);
+        }
+    }
+    return pictures_[current_].get();
 }
 
 bool MediaWriter::write_picture(std::int64_t pts, std::int64_t duration, AVRational time_base) {
@@ -329,8 +455,9 @@ bool MediaWriter::write_picture(std::int64_t pts, std::int64_t duration, AVRatio
         ++frames_dropped_;
         return false;
     }
-    picture_->pts = *tick;
-    const AVFrame* frame = to_encoder_->convert(picture_.get());
+    AVFrame* picture = pictures_[current_].get();
+    picture->pts = *tick;
+    const AVFrame* frame = to_encoder_->convert(picture);
     clear_library_error();
     const int status = avcodec_send_frame(encoder_.get(), frame);
     if (status < 0) {

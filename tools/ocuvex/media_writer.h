@@ -1,6 +1,10 @@
 // Writes converted frames through libavcodec and libavformat: a video in the
 // container OUTPUT's extension names, with the input's audio and subtitle
 // streams copied unchanged, or a single still picture (the image2 muxer).
+// Pictures come in one pixel format (the source's own for the copy modes,
+// the core's 32-bit pixels for the anaglyph) and are encoded in it where the
+// encoder takes it, else in the nearest format it takes; the colour tags go
+// along.
 //
 // The output streams are a table: the encoded video first, then one entry
 // per carried input stream, each with the time base its packets come in and
@@ -15,6 +19,7 @@
 
 #include "tools/ocuvex/media_common.h"
 #include "tools/ocuvex/media_pixels.h"
+#include "tools/ocuvex/media_planes.h"
 #include "tools/ocuvex/media_timestamps.h"
 
 extern "C" {
@@ -44,20 +49,35 @@ struct VideoSettings {
     int h = 0;
     AVRational frame_rate{0, 1};  // the input's; 0/1 when unknown
     AVRational sample_aspect_ratio{0, 1};
-    std::string codec;                             // empty: the format's default
-    std::optional<int> crf;                        // empty: the codec's sensible default
-    const char* stereo_mode = nullptr;             // Matroska's name of the layout, or null
-    AVPixelFormat pixel_format = AV_PIX_FMT_NONE;  // NONE: choose_pixel_format()'s
+    std::string codec;                  // empty: the format's default
+    std::optional<int> crf;             // empty: the codec's sensible default
+    const char* stereo_mode = nullptr;  // Matroska's name of the layout, or null
+    // The pictures handed in: a source's own pixels in this format (the copy
+    // modes), or with NONE the core's 32-bit B, G, R, X pixels (the anaglyph).
+    AVPixelFormat source_format = AV_PIX_FMT_NONE;
+    ColourDescription colour;  // what the pictures' numbers mean
+    // For RGB pictures, the matrix of a YUV encoding (the source's, for the
+    // anaglyph of a YUV video); unspecified: BT.709, with BT.709 primaries
+    // and transfer where those are unspecified too.
+    AVColorSpace yuv_matrix = AVCOL_SPC_UNSPECIFIED;
+    AVPixelFormat pixel_format = AV_PIX_FMT_NONE;  // the encoder's; NONE: choose_pixel_format()'s
+
+    AVPixelFormat picture_format() const { return source_format != AV_PIX_FMT_NONE ? source_format : AV_PIX_FMT_BGR0; }
 };
 
 // What is wrong with the choice of encoder: `codec` names no video encoder
 // FFmpeg has, or a --crf is given for one without; empty when nothing is.
 std::string codec_choice_problem(const OutputFormat& format, const VideoSettings& video);
 
-// The pixel format the writer encodes a w x h picture in with `codec`: the
-// core's own B, G, R, X where the encoder takes it (lossless, e.g. ffv1),
-// else packed RGB, else 4:2:0 when both sides are even and 4:4:4 when not.
-AVPixelFormat choose_pixel_format(const AVCodec* codec, int w, int h);
+// The pixel format the writer encodes w x h pictures in with `codec`. A
+// source's own pixels (`source_format`): in that format where the encoder
+// takes it, else in the nearest it takes (FFmpeg's judgement). The core's
+// 32-bit pixels (`source_format` NONE): as they are where the encoder takes
+// them (lossless, e.g. ffv1), else packed RGB, else 4:2:0, which plays
+// everywhere, else 4:4:4. H.264 and H.265 encoders take chroma subsampled
+// across a side only when that side is even: 4:2:0 needs both, 4:2:2 an even
+// width. JPEG is always full-range 4:4:4.
+AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat source_format, int w, int h);
 
 class MediaWriter {
   public:
@@ -71,9 +91,10 @@ class MediaWriter {
     MediaWriter& operator=(const MediaWriter&) = delete;
     ~MediaWriter() = default;
 
-    // The frame the next picture goes into: packed B, G, R, X pixels of
-    // video.w x video.h, top row first. Pixels a conversion leaves alone keep
-    // their value from the picture before (0 at first), as in `ocuvex raw`.
+    // The frame the next picture goes into: video.w x video.h pixels of
+    // video.picture_format(), top row first. Pixels a conversion leaves alone
+    // are black (alpha opaque), as in `ocuvex raw`: a few frames take turns,
+    // each black at first, and every picture writes the same pixels.
     AVFrame* next_picture();
     // Encodes that picture as a frame at `pts` lasting `duration` (both in
     // `time_base`; duration 0 when unknown). False when the frame falls
@@ -85,6 +106,10 @@ class MediaWriter {
     void finish();
 
     AVRational encoder_time_base() const { return encoder_->time_base; }
+    AVPixelFormat encoder_pixel_format() const { return encoder_->pix_fmt; }
+    // One line each on what the user should know about the encoding: another
+    // pixel format than the pictures', or a profile an odd size forces.
+    const std::vector<std::string>& notes() const { return notes_; }
     std::int64_t frames_dropped() const { return frames_dropped_; }
 
   private:
@@ -96,6 +121,8 @@ class MediaWriter {
     };
 
     void open_encoder(const AVCodec* codec, AVPixelFormat pixel_format);
+    void note_pixel_format(const AVCodec* codec, AVPixelFormat pixel_format);
+    FramePtr new_picture() const;
     void add_video_stream();
     void add_copied_streams(const MediaReader& source);
     void open_file(const std::string& temp_path);
@@ -108,7 +135,8 @@ class MediaWriter {
     VideoSettings video_;
     OutputContextPtr muxer_;
     CodecContextPtr encoder_;
-    FramePtr picture_ = allocate_frame();
+    std::vector<FramePtr> pictures_;  // they take turns; see next_picture()
+    std::size_t current_ = 0;
     PacketPtr packet_ = allocate_packet();
     std::optional<PixelGraph> to_encoder_;
     VideoSync sync_;
@@ -116,6 +144,7 @@ class MediaWriter {
     std::vector<OutputStream> streams_;   // [0] the encoded video, in the muxer's time base
     std::vector<int> stream_of_input_;    // input stream index -> streams_ index, or -1
     std::int64_t frames_dropped_ = 0;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace ocuvex::cli

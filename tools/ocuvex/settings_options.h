@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/anaglyph.h"
+#include "core/copy_plan.h"
 #include "core/filter_settings.h"
 #include "core/settings_fields.h"
 #include "tools/ocuvex/printable.h"
@@ -28,10 +29,8 @@ struct SettingsOptions {
     std::optional<AnaglyphMatrix> coefficients;  // replaces the process-wide table when given
 };
 
-struct FrameSize {
-    std::int32_t w = 0;
-    std::int32_t h = 0;
-};
+// The core's picture size (copy plans use it too).
+using FrameSize = ocuvex::FrameSize;
 
 // An option as the user sees it; the same row serves the parser, --help and
 // the manual page.
