@@ -38,8 +38,17 @@ bool is_native_endian(const AVPixFmtDescriptor* desc) {
 #endif
 }
 
-// The format among `candidates` that FFmpeg's own scoring finds nearest.
+// The format among `candidates` that FFmpeg's own scoring finds nearest,
+// of the same depth where one is: the scoring sees no loss in 16 bits for
+// 10 and would take whichever comes first.
 AVPixelFormat best_of(std::vector<AVPixelFormat>& candidates, AVPixelFormat format) {
+    const int depth = av_pix_fmt_desc_get(format)->comp[0].depth;
+    const auto other_depth = [depth](AVPixelFormat candidate) {
+        return av_pix_fmt_desc_get(candidate)->comp[0].depth != depth;
+    };
+    if (!std::all_of(candidates.begin(), candidates.end(), other_depth)) {
+        std::erase_if(candidates, other_depth);
+    }
     if (candidates.empty()) {
         return AV_PIX_FMT_NONE;
     }
@@ -117,13 +126,22 @@ bool is_rgb(AVPixelFormat format) {
     return desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
 }
 
+bool is_jpeg_yuv(AVPixelFormat format) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    return desc != nullptr && std::string_view(desc->name).starts_with("yuvj");
+}
+
 AVColorRange effective_range(AVPixelFormat format, AVColorRange range) {
     if (range == AVCOL_RANGE_MPEG || range == AVCOL_RANGE_JPEG) {
         return range;
     }
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    const bool jpeg = desc != nullptr && std::string_view(desc->name).starts_with("yuvj");
-    return is_rgb(format) || jpeg ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    if (desc == nullptr) {
+        return AVCOL_RANGE_MPEG;
+    }
+    // As FFmpeg's scaler takes them: gray is full range too.
+    const bool gray = desc->nb_components < 3;
+    return is_rgb(format) || gray || is_jpeg_yuv(format) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
 }
 
 bool is_wide_gamut_or_hdr(const ColourDescription& colour) {

@@ -35,8 +35,11 @@ void set_colour(AVFrame* picture, const ColourDescription& colour);
 
 // RGB (or GBR) pictures, as opposed to YUV and gray ones.
 bool is_rgb(AVPixelFormat format);
-// The range a picture of `format` is in: `range` when given, else full for
-// RGB and the JPEG formats (yuvj420p, ...), limited for the rest.
+// JPEG's own full-range YUV formats: yuvj420p, yuvj444p, ...
+bool is_jpeg_yuv(AVPixelFormat format);
+// The range a picture of `format` is in: `range` when given, else as
+// FFmpeg's scaler takes it: full for RGB, gray and the JPEG formats
+// (yuvj420p, ...), limited for the rest.
 AVColorRange effective_range(AVPixelFormat format, AVColorRange range);
 // BT.2020 primaries or matrix, or a PQ or HLG transfer: numbers that mean
 // something else than the BT.709 ones an 8-bit RGB conversion assumes.

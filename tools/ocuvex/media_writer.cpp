@@ -64,11 +64,6 @@ bool subsampling_fits(AVPixelFormat format, int w, int h) {
     return desc != nullptr && w % (1 << desc->log2_chroma_w) == 0 && h % (1 << desc->log2_chroma_h) == 0;
 }
 
-// JPEG's own full-range YUV formats (yuvj444p, ...).
-bool is_jpeg_yuv(AVPixelFormat format) {
-    return !is_rgb(format) && effective_range(format, AVCOL_RANGE_UNSPECIFIED) == AVCOL_RANGE_JPEG;
-}
-
 // What the encoder's pictures mean: the handed-in pictures' description,
 // converted along with them where the pixel format changes.
 ColourDescription encoded_colour(const VideoSettings& video, AVPixelFormat encoder_format) {

@@ -1,0 +1,236 @@
+#!/usr/bin/env bash
+# `ocuvex convert` on the decoded frame's own pixel format, on clips made by
+# the ffmpeg program at test time (64x36, five frames): every copy mode that
+# ffmpeg's stereo3d filter also makes gives its very output, plane for plane
+# and frame for frame, in five pixel formats; bit depth and colour tags are
+# kept; an odd crop of 4:2:0 goes to 4:4:4 once, and says so; centering's
+# fill colour lands in the source's own numbers; the anaglyph goes through
+# RGB with the source's matrix and range; H.264 at an odd size says which
+# profile it gets; ffv1 takes pictures one pixel wide; palette and packed
+# 4:2:2 sources are converted once. One case per CTest test (see --list).
+# shellcheck source=tests/media_test_lib.sh
+source "$(dirname "$0")/media_test_lib.sh"
+
+# make_source NAME PIX_FMT [extra ffmpeg output arguments]: 64x36, 5 frames
+# of testsrc2 in PIX_FMT, lossless (rawvideo in NUT takes every format).
+make_source() {
+    local name=$1 format=$2
+    shift 2
+    ff -f lavfi -i "testsrc2=size=64x36:rate=10:duration=0.5" -pix_fmt "$format" "$@" -c:v rawvideo "$name" || {
+        echo "cannot make $name"
+        exit 1
+    }
+}
+
+# Each decoded frame's size and checksum, one a line (no timestamps).
+frame_sums() { ff -i "$1" -map 0:v -f framemd5 - | grep -v '^#' | awk -F', *' '{ print $5, $6 }'; }
+pix_fmt() { stream_value "$1" v:0 pix_fmt; }
+size_of() { echo "$(stream_value "$1" v:0 width)x$(stream_value "$1" v:0 height)"; }
+# The bytes of frame 0 of FILE as decoded (its own pixel format), from
+# OFFSET, COUNT of them, as decimal numbers separated by spaces.
+frame_bytes() {  # FILE OFFSET COUNT [unit: 1 or 2 bytes]
+    ff -i "$1" -frames:v 1 -f rawvideo - | od -An -v -j "$2" -N "$(($3 * ${4:-1}))" -tu"${4:-1}" | xargs
+}
+
+# convert_quiet ARGS...: exit 0, nothing printed (notes go under --quiet).
+convert_quiet() {
+    "$ocuvex" convert -q "$@" 2>err || fail "ocuvex convert -q $*: $(cat err)"
+    [ ! -s err ] || fail "ocuvex convert -q $* printed: $(cat err)"
+}
+
+# Our copy modes and the stereo3d layouts that make the same picture: our
+# left view of above/below is the lower half (the first rows in memory), of
+# interlaced rows the odd picture lines (the even memory rows).
+stereo3d_cases='nop - sbsl:sbsl
+nop --swap sbsl:sbsr
+deinterlace - irr:sbsl
+deinterlace --swap irr:sbsr
+sbs-to-ab - sbsl:abr
+sbs-to-ab --swap sbsl:abl
+ab-to-sbs - abr:sbsl
+ab-to-sbs --swap abr:sbsr'
+
+# Every such mode, with and without swap, against stereo3d on the same
+# source: the same pixel format and the same frames. Interlaced rows of
+# 4:2:0 cut its chroma rows in two: both then work in 4:4:4 (ffmpeg's
+# format=yuv444p converts as ours does).
+check_stereo3d() {  # PIX_FMT
+    local format=$1 mode swap layout before
+    make_source src.nut "$format"
+    while read -r mode swap layout; do
+        [ "$swap" = - ] && swap=
+        before=
+        [ "$format" = yuv420p ] && [ "$mode" = deinterlace ] && before=format=yuv444p,
+        rm -f ours.nut theirs.nut
+        # shellcheck disable=SC2086
+        "$ocuvex" convert --quiet --codec rawvideo --mode "$mode" $swap src.nut ours.nut 2>err ||
+            fail "$format $mode $swap: $(cat err)"
+        ff -i src.nut -vf "${before}stereo3d=$layout" -c:v rawvideo theirs.nut
+        if [ "$(pix_fmt ours.nut)" != "$(pix_fmt theirs.nut)" ]; then
+            fail "$format $mode $swap: ours is $(pix_fmt ours.nut), stereo3d=$layout's $(pix_fmt theirs.nut)"
+        elif [ "$(frame_sums ours.nut)" != "$(frame_sums theirs.nut)" ] || [ "$(frame_sums ours.nut | wc -l)" -ne 5 ]; then
+            fail "$format $mode $swap: frames differ from stereo3d=$layout's"
+        else
+            ok
+        fi
+    done <<<"$stereo3d_cases"
+}
+case_stereo3d_yuv420p() { check_stereo3d yuv420p; }
+case_stereo3d_yuv422p10le() { check_stereo3d yuv422p10le; }
+case_stereo3d_yuv444p12le() { check_stereo3d yuv444p12le; }
+case_stereo3d_gbrp() { check_stereo3d gbrp; }
+case_stereo3d_bgr0() { check_stereo3d bgr0; }
+
+# 10 bits in, 10 bits out, with the colour tags (BT.2020, PQ) as they are;
+# 12 bits into H.264 become the 10 it takes, with a note.
+case_bit_depth() {
+    local tags="-color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc -color_range tv"
+    # shellcheck disable=SC2086
+    make_source hdr.nut yuv420p10le $tags
+    # shellcheck disable=SC2086
+    ff -i hdr.nut $tags -c:v ffv1 hdr.mkv
+    convert_quiet --mode sbs-to-ab hdr.mkv ab.mp4
+    convert_quiet --codec ffv1 --mode sbs-to-ab hdr.mkv ab.mkv
+    local want="yuv420p10le,tv,bt2020nc,smpte2084,bt2020"
+    for out in ab.mp4 ab.mkv; do
+        local got
+        got=$(probe -select_streams v -show_entries stream=pix_fmt,color_range,color_space,color_primaries,color_transfer \
+            -of csv=p=0 "$out" | sed 's/,*$//')
+        [ "$got" = "$want" ] || fail "$out is $got, not $want"
+    done
+    [ "$(stream_value ab.mp4 v:0 profile)" = "High 10" ] || fail "ab.mp4 is not High 10"
+    ff -i hdr.mkv -vf stereo3d=sbsl:abr -c:v rawvideo want.nut
+    [ "$(frame_sums ab.mkv)" = "$(frame_sums want.nut)" ] || fail "the lossless 10-bit output lost bits"
+    ok
+    make_source deep.nut yuv422p12le
+    "$ocuvex" convert deep.nut deep.mp4 2>err || fail "12-bit to H.264: $(cat err)"
+    [ "$(pix_fmt deep.mp4)" = yuv422p10le ] || fail "12-bit 4:2:2 into H.264 is $(pix_fmt deep.mp4)"
+    [ "$(cat err)" = "ocuvex: note: libx264 takes no yuv422p12le; 'deep.mp4' is yuv422p10le" ] ||
+        fail "12-bit note: $(cat err)"
+    ok
+}
+
+# A crop whose window starts on an odd column of 4:2:0: the job works in
+# 4:4:4, converted once as ffmpeg converts, then cropped as ffmpeg crops;
+# one line says so, none under --quiet.
+case_chroma_fallback() {
+    make_source src.nut yuv420p
+    local crop="--mode cropping --crop-x 1 --crop-y 3 --crop-width 9 --crop-height 11"
+    # shellcheck disable=SC2086
+    "$ocuvex" convert --codec rawvideo $crop src.nut ours.nut 2>err || fail "odd crop: $(cat err)"
+    [ "$(cat err)" = "ocuvex: note: these settings do not fall on yuv420p's chroma samples; the pictures are \
+converted once to yuv444p, so that no chroma moves by part of a sample" ] || fail "odd crop note: $(cat err)"
+    ff -i src.nut -filter_complex "format=yuv444p,split[a][b];[a]crop=9:11:1:3[l];[b]crop=9:11:33:3[r];[l][r]hstack" \
+        -c:v rawvideo theirs.nut
+    [ "$(pix_fmt ours.nut)" = yuv444p ] || fail "odd crop of yuv420p gives $(pix_fmt ours.nut)"
+    [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "odd crop differs from ffmpeg's in 4:4:4"
+    # shellcheck disable=SC2086
+    convert_quiet --codec rawvideo $crop src.nut quiet.nut
+    # An even window stays in 4:2:0, and silent.
+    "$ocuvex" convert --codec rawvideo --mode cropping --crop-x 2 --crop-y 4 --crop-width 10 --crop-height 12 \
+        src.nut even.nut 2>err
+    [ "$(pix_fmt even.nut)" = yuv420p ] && [ ! -s err ] || fail "even crop: $(pix_fmt even.nut), $(cat err)"
+    ok
+}
+
+# Centering's margins in the source's own numbers: red (ff0000) in BT.709
+# limited and full range, 8 and 10 bits, and in planar GBR.
+case_fill_colour() {
+    local range
+    for range in tv pc; do
+        make_source "$range.nut" yuv420p -colorspace bt709 -color_range "$range"
+        ff -i "$range.nut" -colorspace bt709 -color_range "$range" -c:v ffv1 "$range.mkv"
+        convert_quiet --codec ffv1 --mode centering --center-width 8 --fill-color ff0000 "$range.mkv" "c_$range.mkv"
+    done
+    # 72x36 4:2:0: Y rows of 72, then U and V planes of 36x18; margin at column 0.
+    [ "$(frame_bytes c_tv.mkv 0 2) $(frame_bytes c_tv.mkv 2592 1) $(frame_bytes c_tv.mkv 3240 1)" = "63 63 102 240" ] ||
+        fail "limited BT.709 red: $(frame_bytes c_tv.mkv 0 2) $(frame_bytes c_tv.mkv 2592 1) $(frame_bytes c_tv.mkv 3240 1)"
+    [ "$(frame_bytes c_pc.mkv 0 2) $(frame_bytes c_pc.mkv 2592 1) $(frame_bytes c_pc.mkv 3240 1)" = "54 54 99 255" ] ||
+        fail "full BT.709 red: $(frame_bytes c_pc.mkv 0 2) $(frame_bytes c_pc.mkv 2592 1) $(frame_bytes c_pc.mkv 3240 1)"
+    [ "$(stream_value c_pc.mkv v:0 color_range)" = pc ] || fail "the full range tag was lost"
+    # (NUT keeps no colour tags: Matroska does.)
+    ff -f lavfi -i "testsrc2=size=64x36:rate=10:duration=0.5" -pix_fmt yuv420p10le -colorspace bt709 -c:v ffv1 ten.mkv
+    convert_quiet --codec rawvideo --mode centering --center-width 8 --fill-color ff0000 ten.mkv c_ten.nut
+    [ "$(frame_bytes c_ten.nut 0 1 2) $(frame_bytes c_ten.nut 5184 1 2) $(frame_bytes c_ten.nut 6480 1 2)" = \
+        "250 409 960" ] || fail "10-bit limited red: $(frame_bytes c_ten.nut 0 1 2)"
+    make_source gbr.nut gbrp
+    convert_quiet --codec rawvideo --mode centering --center-width 8 --fill-color 3366cc gbr.nut c_gbr.nut
+    # Planes G, B, R of 72x36 each.
+    [ "$(frame_bytes c_gbr.nut 0 1) $(frame_bytes c_gbr.nut 2592 1) $(frame_bytes c_gbr.nut 5184 1)" = "102 204 51" ] ||
+        fail "gbrp fill: $(frame_bytes c_gbr.nut 0 1) $(frame_bytes c_gbr.nut 2592 1) $(frame_bytes c_gbr.nut 5184 1)"
+    ok
+}
+
+# The anaglyph reads a full-range BT.709 source as such (here its left view
+# passes through), and its H.264 output is tagged with what it is written in.
+case_anaglyph_colour() {
+    ff -f lavfi -i "color=black:size=16x8:rate=10:duration=0.3,format=yuv444p,geq=lum=100:cb=90:cr=180" \
+        -colorspace bt709 -color_range pc -c:v ffv1 full.mkv
+    local left=1,0,0,0,0,0,0,1,0,0,0,0,0,0,1,0,0,0
+    convert_quiet --codec ffv1 --mode anaglyph --coefficients "$left" full.mkv rgb.mkv
+    # B, G, R of (Y, Cb, Cr) = (100, 90, 180) in full-range BT.709 (BT.601
+    # limited would give 10, 62, 187).
+    [ "$(frame_bytes rgb.mkv 0 3)" = "29 83 182" ] || fail "anaglyph input colour: $(frame_bytes rgb.mkv 0 3)"
+    convert_quiet --mode anaglyph --coefficients "$left" full.mkv out.mp4
+    [ "$(probe -select_streams v -show_entries stream=color_range,color_space -of csv=p=0 out.mp4)" = "tv,bt709" ] ||
+        fail "anaglyph output tags: $(probe -select_streams v -show_entries stream=color_range,color_space -of csv=p=0 out.mp4)"
+    # BT.709 limited luma of that RGB: 16 + 219 * 100.2 / 255.
+    near "$(frame_bytes out.mp4 0 1)" 102 1 || fail "anaglyph output luma $(frame_bytes out.mp4 0 1)"
+    # PQ: a warning, the job done all the same.
+    ff -i full.mkv -color_trc smpte2084 -color_primaries bt2020 -colorspace bt2020nc -c:v ffv1 pq.mkv
+    "$ocuvex" convert --codec ffv1 --mode anaglyph pq.mkv pq_out.mkv 2>err || fail "PQ anaglyph failed: $(cat err)"
+    grep -q "^ocuvex: warning: the anaglyph is defined on pixel values, and these are BT.2020 HDR (PQ) ones" err &&
+        [ "$(wc -l <err)" -eq 1 ] || fail "PQ anaglyph warning: $(cat err)"
+    ok
+}
+
+# H.264 at an odd size: 4:4:4 (or 4:2:2 with only the height odd), and a
+# note naming the profile and the way to a widely playable file.
+case_odd_size_h264() {
+    ff -f lavfi -i "testsrc2=size=64x36:rate=10:duration=0.5,format=rgb24,crop=63:36:0:0" -pix_fmt yuv420p -c:v ffv1 wide.mkv
+    ff -f lavfi -i "testsrc2=size=64x36:rate=10:duration=0.5,format=rgb24,crop=64:35:0:0" -pix_fmt yuv420p -c:v ffv1 tall.mkv
+    "$ocuvex" convert wide.mkv wide.mp4 2>err || fail "odd width: $(cat err)"
+    [ "$(pix_fmt wide.mp4),$(stream_value wide.mp4 v:0 profile)" = "yuv444p,High 4:4:4 Predictive" ] ||
+        fail "odd width: $(pix_fmt wide.mp4),$(stream_value wide.mp4 v:0 profile)"
+    [ "$(cat err)" = "ocuvex: note: 'wide.mp4' is 63x36 pixels and H.264 takes 4:2:0 only with even sides, so it is \
+yuv444p, profile High 4:4:4 Predictive, which browsers and most hardware players cannot play; settings that give even \
+sides make a widely playable file" ] || fail "odd width note: $(cat err)"
+    "$ocuvex" convert tall.mkv tall.mp4 2>err || fail "odd height: $(cat err)"
+    [ "$(pix_fmt tall.mp4),$(stream_value tall.mp4 v:0 profile)" = "yuv422p,High 4:2:2" ] ||
+        fail "odd height: $(pix_fmt tall.mp4),$(stream_value tall.mp4 v:0 profile)"
+    grep -q "so it is yuv422p, profile High 4:2:2," err || fail "odd height note: $(cat err)"
+    convert_quiet wide.mkv quiet.mp4
+    ok
+}
+
+# ffv1 on pictures 1 pixel wide, and 1 pixel high.
+case_tiny_ffv1() {
+    ff -f lavfi -i "testsrc2=size=64x64:rate=10:duration=0.3,format=bgr0,crop=2:16:0:0" -c:v rawvideo narrow.nut
+    convert_quiet --codec ffv1 --mode sbs-to-ab narrow.nut one.mkv
+    [ "$(size_of one.mkv)" = "1x32" ] || fail "1-pixel-wide ffv1: $(size_of one.mkv)"
+    [ "$(frame_count one.mkv)" -eq 3 ] || fail "1-pixel-wide ffv1: $(frame_count one.mkv) frames"
+    ff -f lavfi -i "testsrc2=size=64x64:rate=10:duration=0.3,format=yuv444p,crop=16:2:0:0" -c:v rawvideo flat.nut
+    convert_quiet --codec ffv1 --mode ab-to-sbs flat.nut low.mkv
+    [ "$(size_of low.mkv)" = "32x1" ] || fail "1-pixel-high ffv1: $(size_of low.mkv)"
+    ok
+}
+
+# Sources whose pixels cannot be moved plane by plane: converted once to the
+# nearest format that can, as ffmpeg would convert them, and said.
+case_odd_formats() {
+    local format want
+    for format in pal8 yuyv422; do
+        make_source "$format.nut" "$format"
+        rm -f ours.nut theirs.nut
+        "$ocuvex" convert --codec rawvideo --mode sbs-to-ab "$format.nut" ours.nut 2>err ||
+            fail "$format: $(cat err)"
+        want=$(pix_fmt ours.nut)
+        grep -q "^ocuvex: note: $format pictures cannot be moved plane by plane; they are converted once to $want$" err ||
+            fail "$format note: $(cat err)"
+        ff -i "$format.nut" -vf "format=$want,stereo3d=sbsl:abr" -c:v rawvideo theirs.nut
+        [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "$format through $want differs from ffmpeg's"
+        ok
+    done
+}
+
+run_case
