@@ -6,19 +6,25 @@
 #              ffmpeg -i sbs.mkv -map 0 -c copy -vf stereo3d=sbsl:arcd -c:v libx264 -crf 18 -preset medium
 #                  -pix_fmt yuv420p theirs.mkv
 #   sbs-to-ab  the same with --mode sbs-to-ab and stereo3d=sbsl:abr (right view above, as ours lays it out)
+#   swap       --swap (nop) and stereo3d=sbsl:sbsr
+# A copy mode (sbs-to-ab, swap) is also measured against a plain transcode
+# to the same output size: the same ffmpeg command without a filter, on a
+# clip already laid out as the output (the same pictures, laid out by
+# stereo3d before they were encoded as sbs.mkv was), so that decoding,
+# encoding and muxing are the same work and only the conversion is not there.
 # Wall time, processor time and peak memory (/usr/bin/time -v) of each,
-# alternating ours and theirs, several rounds. The machine may be shared:
-# the fastest round of each is the least disturbed one, and is what the
-# summary shows, with the ratio. Usage:
-#   bench/compare_ffmpeg.sh [--ocuvex PATH] [--seconds N] [--size WxH] [--rounds N] [--jobs "anaglyph sbs-to-ab"]
+# in turn, several rounds. The machine may be shared: the fastest round of
+# each is the least disturbed one, and is what the summary shows, with the
+# ratios. Usage:
+#   bench/compare_ffmpeg.sh [--ocuvex PATH] [--seconds N] [--size WxH] [--rounds N] [--jobs "anaglyph sbs-to-ab swap"]
 set -euo pipefail
 
 ocuvex="$(cd "$(dirname "$0")/.." && pwd)/build/native/tools/ocuvex/ocuvex"
 seconds=60
 size=1920x1080
 rounds=3
-jobs="anaglyph sbs-to-ab"
-usage="usage: $0 [--ocuvex PATH] [--seconds N] [--size WxH] [--rounds N] [--jobs \"anaglyph sbs-to-ab\"]"
+jobs="anaglyph sbs-to-ab swap"
+usage="usage: $0 [--ocuvex PATH] [--seconds N] [--size WxH] [--rounds N] [--jobs \"anaglyph sbs-to-ab swap\"]"
 while [ $# -gt 0 ]; do
     case "$1" in
     --ocuvex) ocuvex="$2"; shift 2 ;;
@@ -39,6 +45,7 @@ command -v ffmpeg >/dev/null || { echo "compare_ffmpeg: ffmpeg not found" >&2; e
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM HUP
 
 # A stereo pair with real parallax and detail: one test pattern in each half,
 # the right view shifted 8 pixels; two tones as two audio tracks; a subtitle
@@ -50,11 +57,17 @@ clip="$work/sbs.mkv"
 awk -v n="$seconds" 'BEGIN { for (i = 0; i < n / 2; i++)
     printf "%d\n00:%02d:%02d,000 --> 00:%02d:%02d,500\nline %d\n\n", i + 1, 2 * i / 60, 2 * i % 60, 2 * i / 60, 2 * i % 60 + 1, i }' \
     >"$work/subs.srt"
-ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=${half}x$h:rate=25:duration=$seconds" \
-    -f lavfi -i "sine=frequency=440:duration=$seconds" -f lavfi -i "sine=frequency=660:duration=$seconds" \
-    -i "$work/subs.srt" \
-    -filter_complex "[0]split[l][r];[r]crop=$((half - 8)):$h:8:0,pad=$half:$h:0:0[rs];[l][rs]hstack[v]" \
-    -map "[v]" -map 1 -map 2 -map 3 -c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p -c:a aac -c:s srt "$clip"
+# make_clip OUT [LAYOUT]: the clip, its video laid out by the stereo3d
+# LAYOUT (e.g. sbsl:abr) before it is encoded, so that every layout is
+# encoded alike from the same pictures.
+make_clip() {
+    ffmpeg -v error -nostdin -y -f lavfi -i "testsrc2=size=${half}x$h:rate=25:duration=$seconds" \
+        -f lavfi -i "sine=frequency=440:duration=$seconds" -f lavfi -i "sine=frequency=660:duration=$seconds" \
+        -i "$work/subs.srt" \
+        -filter_complex "[0]split[l][r];[r]crop=$((half - 8)):$h:8:0,pad=$half:$h:0:0[rs];[l][rs]hstack${2:+,stereo3d=$2}[v]" \
+        -map "[v]" -map 1 -map 2 -map 3 -c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p -c:a aac -c:s srt "$1"
+}
+make_clip "$clip"
 
 # Runs a command under GNU time; prints "wall cpu peak-MiB".
 measured() {
@@ -70,27 +83,54 @@ measured() {
 }
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 
-declare -A filter=([anaglyph]="stereo3d=sbsl:arcd" [sbs-to-ab]="stereo3d=sbsl:abr")
+declare -A filter=([anaglyph]="stereo3d=sbsl:arcd" [sbs-to-ab]="stereo3d=sbsl:abr" [swap]="stereo3d=sbsl:sbsr")
+declare -A settings=([anaglyph]="--mode anaglyph" [sbs-to-ab]="--mode sbs-to-ab" [swap]="--swap")
+# The copy modes' plain transcodes start from a clip laid out as their output.
+declare -A layout=([sbs-to-ab]="sbsl:abr" [swap]="sbsl:sbsr")
+encode=(-c:v libx264 -crf 18 -preset medium -pix_fmt yuv420p)
 summary=""
 for job in $jobs; do
     [ -n "${filter[$job]:-}" ] || { echo "compare_ffmpeg: unknown job '$job'" >&2; exit 2; }
-    best_ours="" best_theirs="" cpu_ours="" cpu_theirs="" peak_ours="" peak_theirs=""
+    plain=""
+    if [ -n "${layout[$job]:-}" ]; then
+        plain="$work/$job.mkv"
+        make_clip "$plain" "${layout[$job]}"
+    fi
+    declare -A best=() cpu=() peak=()
+    runs=(ocuvex ffmpeg)
+    [ -z "$plain" ] || runs+=(plain)
     for round in $(seq 1 "$rounds"); do
-        rm -f "$work/ours.mkv" "$work/theirs.mkv"
-        read -r wall cpu peak < <(measured "$ocuvex" convert --quiet --mode "$job" "$clip" "$work/ours.mkv")
-        best_ours=$(min "$best_ours" "$wall") cpu_ours=$(min "$cpu_ours" "$cpu") peak_ours=$(min "$peak_ours" "$peak")
-        printf '%s round %d: ocuvex %s s (CPU %s s, %s MiB)' "$job" "$round" "$wall" "$cpu" "$peak"
-        read -r wall cpu peak < <(measured ffmpeg -v error -nostdin -i "$clip" -map 0 -c copy -vf "${filter[$job]}" \
-            -c:v libx264 -crf 18 -preset medium -pix_fmt yuv420p "$work/theirs.mkv")
-        best_theirs=$(min "$best_theirs" "$wall") cpu_theirs=$(min "$cpu_theirs" "$cpu")
-        peak_theirs=$(min "$peak_theirs" "$peak")
-        printf ', ffmpeg %s s (CPU %s s, %s MiB)\n' "$wall" "$cpu" "$peak"
+        line="$job round $round:"
+        for run in "${runs[@]}"; do
+            rm -f "$work/out.mkv"
+            case $run in
+            # shellcheck disable=SC2086
+            ocuvex) command=("$ocuvex" convert --quiet ${settings[$job]} "$clip" "$work/out.mkv") ;;
+            ffmpeg) command=(ffmpeg -v error -nostdin -i "$clip" -map 0 -c copy -vf "${filter[$job]}" "${encode[@]}" "$work/out.mkv") ;;
+            plain) command=(ffmpeg -v error -nostdin -i "$plain" -map 0 -c copy "${encode[@]}" "$work/out.mkv") ;;
+            esac
+            read -r wall used most < <(measured "${command[@]}")
+            if [ "$run" = ocuvex ]; then
+                streams() { ffprobe -v error -show_entries stream=codec_type -of default=nw=1:nk=1 "$1" | paste -sd, -; }
+                [ "$(streams "$work/out.mkv")" = "$(streams "$clip")" ] ||
+                    echo "warning: ocuvex wrote $(streams "$work/out.mkv") of $(streams "$clip")"
+            fi
+            best[$run]=$(min "${best[$run]:-}" "$wall") cpu[$run]=$(min "${cpu[$run]:-}" "$used")
+            peak[$run]=$(min "${peak[$run]:-}" "$most")
+            line+=$(printf ' %s %s s (CPU %s s, %s MiB)' "$run" "$wall" "$used" "$most")
+        done
+        echo "$line"
     done
-    streams() { ffprobe -v error -show_entries stream=codec_type -of default=nw=1:nk=1 "$1" | paste -sd, -; }
-    [ "$(streams "$work/ours.mkv")" = "$(streams "$clip")" ] || echo "warning: ocuvex wrote $(streams "$work/ours.mkv") of $(streams "$clip")"
-    summary+=$(printf '%-10s ocuvex %7.2f s %6.0f MiB   ffmpeg %7.2f s %6.0f MiB   ffmpeg/ocuvex %.2f' "$job" \
-        "$best_ours" "$peak_ours" "$best_theirs" "$peak_theirs" \
-        "$(awk -v a="$best_theirs" -v b="$best_ours" 'BEGIN { print a / b }')")$'\n'
+    ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+    summary+=$(printf '%-10s ocuvex %7.2f s (CPU %6.1f s) %5.0f MiB   ffmpeg %7.2f s (CPU %6.1f s) %5.0f MiB   ocuvex/ffmpeg %s (CPU %s)' \
+        "$job" "${best[ocuvex]}" "${cpu[ocuvex]}" "${peak[ocuvex]}" "${best[ffmpeg]}" "${cpu[ffmpeg]}" "${peak[ffmpeg]}" \
+        "$(ratio "${best[ocuvex]}" "${best[ffmpeg]}")" "$(ratio "${cpu[ocuvex]}" "${cpu[ffmpeg]}")")
+    if [ -n "$plain" ]; then
+        summary+=$(printf '   plain transcode %7.2f s (CPU %6.1f s) %5.0f MiB   ocuvex/plain %s (CPU %s)' "${best[plain]}" \
+            "${cpu[plain]}" "${peak[plain]}" "$(ratio "${best[ocuvex]}" "${best[plain]}")" "$(ratio "${cpu[ocuvex]}" "${cpu[plain]}")")
+    fi
+    summary+=$'\n'
+    unset best cpu peak
 done
 frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$clip")
 printf '\n%s frames of %s side by side, %s s, two audio tracks and subtitles; fastest of %d rounds (lowest peak):\n%s' \

@@ -298,8 +298,9 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
     out.usage("ocuvex convert [settings] [options] INPUT OUTPUT");
     out.paragraph(
         "Converts every frame of INPUT, a video or still image FFmpeg can read, and writes OUTPUT in the\n"
-        "format its extension names: .mp4, .mkv, .mov (H.264 unless --codec says otherwise; audio and\n"
-        "subtitle streams are copied unchanged), or a still picture: .png, .jpg, .bmp, .tif.\n"
+        "format its extension names: .mp4, .mkv, .mov (H.264 unless --codec says otherwise), .nut (MPEG-4\n"
+        "unless --codec says otherwise; holds rawvideo of any pixel format), with audio and subtitle streams\n"
+        "copied unchanged, or a still picture: .png, .jpg, .bmp, .tif.\n"
         "OUTPUT appears only when complete; on any error, Ctrl-C or other signal nothing is left behind.");
     out.heading("Options");
     for (const CommandOption<ConvertArguments>& option : kConvertOptions) {
@@ -309,8 +310,12 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
         write_settings_help(out);
     }
     out.paragraph(
-        "H.264 is 4:2:0, or 4:4:4 when a side of the output is odd. Matroska outputs are tagged with their\n"
-        "stereo layout (side-by-side, above/below or anaglyph) so players recognise it.");
+        "Every mode but the anaglyph moves the decoded pixels as they are, in the source's own pixel format\n"
+        "and bit depth, which the output keeps where the encoder takes it (else the nearest it takes, with a\n"
+        "note); settings that would cut its chroma samples in two work in 4:4:4, converted once, with a note.\n"
+        "The anaglyph is made in 8-bit RGB; its H.264 output is 4:2:0. H.264 takes 4:2:0 only with even\n"
+        "sides: at an odd size it is 4:4:4 (or 4:2:2), with a note. Colour tags are kept. Matroska outputs\n"
+        "are tagged with their stereo layout (side-by-side, above/below or anaglyph) so players recognise it.");
     out.heading("Examples, one per mode");
     for (const Example& example : kConvertExamples) {
         out.example(example.what, example.command);

@@ -168,8 +168,14 @@ std::string codec_choice_problem(const OutputFormat& format, const VideoSettings
 
 AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat source_format, int w, int h) {
     const AVPixelFormat picture_format = source_format != AV_PIX_FMT_NONE ? source_format : AV_PIX_FMT_BGR0;
-    if (codec->id == AV_CODEC_ID_MJPEG && supports(codec, AV_PIX_FMT_YUVJ444P)) {
-        return AV_PIX_FMT_YUVJ444P;  // full colour resolution, JPEG's own full range
+    if (codec->id == AV_CODEC_ID_MJPEG) {
+        // JPEG's own full-range formats: the source's, else full colour resolution.
+        if (is_jpeg_yuv(source_format) && supports(codec, source_format)) {
+            return source_format;
+        }
+        if (supports(codec, AV_PIX_FMT_YUVJ444P)) {
+            return AV_PIX_FMT_YUVJ444P;
+        }
     }
     const AVPixelFormat* formats = encoder_pixel_formats(codec);
     if (formats == nullptr) {

@@ -76,7 +76,7 @@ std::string codec_choice_problem(const OutputFormat& format, const VideoSettings
 // them (lossless, e.g. ffv1), else packed RGB, else 4:2:0, which plays
 // everywhere, else 4:4:4. H.264 and H.265 encoders take chroma subsampled
 // across a side only when that side is even: 4:2:0 needs both, 4:2:2 an even
-// width. JPEG is always full-range 4:4:4.
+// width. JPEG is full range: a source's yuvj format, else yuvj444p.
 AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat source_format, int w, int h);
 
 class MediaWriter {
