@@ -81,29 +81,27 @@ TEST(PlaneLayout, EveryPlaneWithItsElementSizeAndSubsampling) {
 }
 
 TEST(PlaneLayout, StandInsKeepDepthAlphaAndTheJpegRange) {
-    const std::pair<AVPixelFormat, AVPixelFormat> full_chroma[] = {
-        {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P},
-        {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV444P10LE},
-        {AV_PIX_FMT_YUV422P12LE, AV_PIX_FMT_YUV444P12LE},
-        {AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV444P},
-        {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ444P},
-        {AV_PIX_FMT_YUVA420P, AV_PIX_FMT_YUVA444P},
-        {AV_PIX_FMT_NV12, AV_PIX_FMT_YUV444P},
-        {AV_PIX_FMT_P010LE, AV_PIX_FMT_YUV444P10LE},
-        {AV_PIX_FMT_YUV410P, AV_PIX_FMT_YUV444P},
+    struct StandIn {
+        AVPixelFormat (*choose)(AVPixelFormat);
+        AVPixelFormat format;
+        AVPixelFormat want;
     };
-    for (const auto& [format, want] : full_chroma) {
-        EXPECT_EQ(nearest_full_chroma_format(format), want)
-            << name_of(format) << ": got " << name_of(nearest_full_chroma_format(format));
-    }
-    const std::pair<AVPixelFormat, AVPixelFormat> moved[] = {
-        {AV_PIX_FMT_YUYV422, AV_PIX_FMT_YUV422P},
-        {AV_PIX_FMT_UYVY422, AV_PIX_FMT_YUV422P},
-        {AV_PIX_FMT_Y210LE, AV_PIX_FMT_YUV422P10LE},
+    const StandIn cases[] = {
+        {nearest_full_chroma_format, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P},
+        {nearest_full_chroma_format, AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV444P10LE},
+        {nearest_full_chroma_format, AV_PIX_FMT_YUV422P12LE, AV_PIX_FMT_YUV444P12LE},
+        {nearest_full_chroma_format, AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV444P},
+        {nearest_full_chroma_format, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ444P},
+        {nearest_full_chroma_format, AV_PIX_FMT_YUVA420P, AV_PIX_FMT_YUVA444P},
+        {nearest_full_chroma_format, AV_PIX_FMT_NV12, AV_PIX_FMT_YUV444P},
+        {nearest_full_chroma_format, AV_PIX_FMT_P010LE, AV_PIX_FMT_YUV444P10LE},
+        {nearest_full_chroma_format, AV_PIX_FMT_YUV410P, AV_PIX_FMT_YUV444P},
+        {nearest_plane_format, AV_PIX_FMT_YUYV422, AV_PIX_FMT_YUV422P},
+        {nearest_plane_format, AV_PIX_FMT_UYVY422, AV_PIX_FMT_YUV422P},
+        {nearest_plane_format, AV_PIX_FMT_Y210LE, AV_PIX_FMT_YUV422P10LE},
     };
-    for (const auto& [format, want] : moved) {
-        EXPECT_EQ(nearest_plane_format(format), want)
-            << name_of(format) << ": got " << name_of(nearest_plane_format(format));
+    for (const StandIn& c : cases) {
+        EXPECT_EQ(c.choose(c.format), c.want) << name_of(c.format) << ": got " << name_of(c.choose(c.format));
     }
     // A palette (with its alpha) becomes 8-bit RGB with alpha.
     const AVPixFmtDescriptor* pal = av_pix_fmt_desc_get(nearest_plane_format(AV_PIX_FMT_PAL8));

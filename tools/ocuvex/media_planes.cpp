@@ -42,7 +42,11 @@ bool is_native_endian(const AVPixFmtDescriptor* desc) {
 // of the same depth where one is: the scoring sees no loss in 16 bits for
 // 10 and would take whichever comes first.
 AVPixelFormat best_of(std::vector<AVPixelFormat>& candidates, AVPixelFormat format) {
-    const int depth = av_pix_fmt_desc_get(format)->comp[0].depth;
+    const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(format);
+    if (source == nullptr) {
+        return AV_PIX_FMT_NONE;
+    }
+    const int depth = source->comp[0].depth;
     const auto other_depth = [depth](AVPixelFormat candidate) {
         return av_pix_fmt_desc_get(candidate)->comp[0].depth != depth;
     };
