@@ -47,6 +47,16 @@ frame_sizes() { probe -select_streams v:0 -show_entries frame=width,height -of c
 frame_times() {
     probe -select_streams v:0 -show_entries frame=pts_time -of default=nw=1:nk=1 "$1" | awk '{ printf "%.3f\n", $1 }'
 }
+# Where FILE's timeline starts (its earliest stream), in seconds.
+start_time() { probe -show_entries format=start_time -of default=nw=1:nk=1 "$1"; }
+# The video frames' times counted from FILE's start, as an output made from
+# it starts at 0, one a line, rounded to the millisecond.
+frame_times_from_start() {
+    local start
+    start=$(start_time "$1")
+    probe -select_streams v:0 -show_entries frame=pts_time -of default=nw=1:nk=1 "$1" |
+        awk -v s="$start" '{ printf "%.3f\n", $1 - s }'
+}
 # Seconds from the first to the last video frame's time.
 frame_span() { frame_times "$1" | awk 'NR == 1 { first = $1 } { last = $1 } END { printf "%.2f\n", last - first }'; }
 # The codec names of FILE's streams, comma-separated, e.g. "h264,aac".

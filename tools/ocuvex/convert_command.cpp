@@ -12,10 +12,15 @@
 #include "tools/ocuvex/commands.h"
 #include "tools/ocuvex/help.h"
 #include "tools/ocuvex/media_conversion.h"
+#include "tools/ocuvex/media_layout.h"
 #include "tools/ocuvex/media_reader.h"
 #include "tools/ocuvex/media_writer.h"
 #include "tools/ocuvex/output_file.h"
 #include "tools/ocuvex/settings_options.h"
+
+extern "C" {
+#include <libavutil/parseutils.h>
+}
 
 namespace ocuvex::cli {
 
@@ -49,6 +54,32 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
          }
          arguments.frame = frame;
      }},
+    {{"--video-stream", "", "N",
+      "convert INPUT's video stream N (from 0, in file order, as ffmpeg's -map 0:v:N); default the one FFmpeg "
+      "finds best; the other video streams are copied"},
+     [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
+         const std::int32_t index = parse_int32(value, option);
+         if (index < 0) {
+             throw UsageError(std::string(option) + ": expected a stream number from 0: '" + std::to_string(index) +
+                              "'");
+         }
+         arguments.video_stream = index;
+     }},
+    {{"--framerate", "", "RATE",
+      "frame rate of an image-sequence INPUT such as in%04d.png, e.g. 24, 30000/1001 or ntsc; default 25"},
+     [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
+         AVRational rate{0, 1};
+         if (av_parse_video_rate(&rate, std::string(value).c_str()) < 0 || rate.num <= 0 || rate.den <= 0) {
+             throw UsageError(std::string(option) + ": expected a frame rate such as 25 or 30000/1001: '" +
+                              printable(value) + "'");
+         }
+         arguments.frame_rate_num = rate.num;
+         arguments.frame_rate_den = rate.den;
+     }},
+    {{"--ignore-stereo-metadata", "", "",
+      "read INPUT's pictures as the mode defines them even where its stereo metadata (Matroska's StereoMode, "
+      "MP4's stereo side data) says the left eye is elsewhere; by default the views are exchanged to follow it"},
+     [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.ignore_stereo_metadata = true; }},
     {{"--strict", "", "",
       "stop at the first damaged or undecodable frame (exit 1, OUTPUT not written); by default the "
       "decoder conceals what it can, frames it cannot decode are skipped and one line at the end counts them"},
@@ -81,27 +112,6 @@ constexpr Example kConvertExamples[] = {
      "ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 \\\n"
      "    sbs.mp4 cropped.mp4"},
 };
-
-// How the views of the output lie, in Matroska's names, taking the input
-// to follow the usual convention (left view first); null when unknown.
-const char* stereo_mode_of(const FilterSettings& settings) {
-    const bool swap = settings.swap_lr != 0;
-    switch (settings.mode) {
-    case MODE_DEINTERLACE:
-    case MODE_CENTERING:
-    case MODE_AB_TO_SBS:
-    case MODE_ALIGNMENT:
-    case MODE_CROPPING:
-        return swap ? "right_left" : "left_right";
-    case MODE_SBS_TO_AB:
-        // The left view takes the first rows in memory: the bottom of the picture.
-        return swap ? "top_bottom" : "bottom_top";
-    case MODE_ANAGLYPH:
-        return "anaglyph_cyan_red";
-    default:
-        return nullptr;
-    }
-}
 
 std::string clock_text(double seconds) {
     const long total = std::lround(seconds);
@@ -186,11 +196,21 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
                  quoted(arguments.output).c_str());
 }
 
+// Notes and warnings on what became of the input's other streams.
+void report_streams(const MediaWriter& writer) {
+    for (const StreamChoice& choice : writer.stream_choices()) {
+        if (!choice.message.empty()) {
+            std::fprintf(stderr, "ocuvex: %s: %s\n", choice.action == StreamAction::Omit ? "warning" : "note",
+                         choice.message.c_str());
+        }
+    }
+}
+
 void convert(const ConvertArguments& arguments) {
-    const OutputFormat* format = find_output_format(arguments.output);
-    if (format == nullptr) {
-        throw UsageError(quoted(arguments.output) + ": unknown output extension (use " + known_output_extensions() +
-                         ")");
+    std::string why;
+    std::optional<OutputFormat> format = find_output_format(arguments.output, &why);
+    if (!format) {
+        throw UsageError(quoted(arguments.output) + ": " + why);
     }
     VideoSettings video;
     video.codec = arguments.codec;
@@ -209,11 +229,29 @@ void convert(const ConvertArguments& arguments) {
     install_stop_handlers();
     ReaderOptions reading;
     reading.strict = arguments.strict;
+    reading.video_stream = arguments.video_stream;
+    reading.frame_rate = AVRational{arguments.frame_rate_num, arguments.frame_rate_den};
     MediaReader reader(arguments.input, reading);
-    FilterSettings settings = arguments.options.settings;
+    if (arguments.frame_rate_num > 0 && !reader.frame_rate_taken()) {
+        throw UsageError("--framerate: " + quoted(arguments.input) + " is not an image sequence");
+    }
+    if (reader.is_still()) {
+        format = as_single_picture(*format);  // one picture, named as given
+    }
+    // The input's word on which eye is where sets the swap, --swap on top.
+    const std::optional<StereoLayout> declared =
+        arguments.ignore_stereo_metadata ? std::nullopt : declared_stereo_layout(reader.video_stream());
+    const StereoReading stereo =
+        read_stereo_layout(arguments.options.settings.mode, reader.height(), declared, arguments.input);
+    FilterSettings asked = arguments.options.settings;
+    asked.swap_lr = (asked.swap_lr != 0) != stereo.metadata_swap ? 1 : 0;
+    FilterSettings settings = asked;
     const OutputGeometry geometry = compute_output_geometry(settings, reader.width(), reader.height());
     if (!arguments.quiet) {
-        report_corrections(arguments.options.settings, settings, FrameSize{reader.width(), reader.height()});
+        if (!stereo.message.empty()) {
+            std::fprintf(stderr, "ocuvex: note: %s\n", stereo.message.c_str());
+        }
+        report_corrections(asked, settings, FrameSize{reader.width(), reader.height()});
     }
     if (geometry.w <= 0 || geometry.h <= 0) {
         throw UsageError(quoted(arguments.input) + ": mode " + mode_name(settings.mode) +
@@ -225,19 +263,25 @@ void convert(const ConvertArguments& arguments) {
     if ((!still_out || reader.is_still()) && arguments.frame != 0) {
         throw UsageError("--frame: only for a still OUTPUT from a video INPUT");
     }
-    check_output_path(arguments.input, arguments.output, arguments.overwrite);
+    check_output_path(arguments.input, arguments.output, arguments.overwrite, format->is_sequence());
     if (still_out && !reader.seek_frame(arguments.frame)) {
         throw MediaError(quoted(arguments.input) + " has only " + std::to_string(reader.frames_in_input()) +
                          " frames; --frame counts from 0");
     }
 
-    OutputFile file(arguments.output, arguments.overwrite);
+    OutputFile file(arguments.output, arguments.overwrite, format->is_sequence());
     video.w = geometry.w;
     video.h = geometry.h;
     video.frame_rate = reader.frame_rate();
     video.sample_aspect_ratio = reader.sample_aspect_ratio();
-    video.stereo_mode = stereo_mode_of(settings);
+    video.stereo_layout = output_stereo_layout(settings, stereo, declared);
+    video.field_order =
+        output_field_order(settings, {reader.width(), reader.height()}, {geometry.w, geometry.h}, reader.field_order());
+    video.quiet = arguments.quiet;
     MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
+    if (!arguments.quiet) {
+        report_streams(writer);
+    }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
     Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames());
