@@ -1,5 +1,6 @@
 #include "tools/ocuvex/media_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -155,7 +156,10 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
     if (stream->duration > 0 && format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
         announced_end_ = start + stream->duration;
     } else if (tagged != nullptr && av_parse_time(&tagged_duration, tagged->value, 1) == 0 && tagged_duration > 0) {
-        announced_end_ = start + av_rescale_q(tagged_duration, AV_TIME_BASE_Q, stream->time_base);
+        // FFmpeg's Matroska muxer writes the stream's end time there, other
+        // muxers its length: the earlier of the two ends is the one promised.
+        const std::int64_t tagged_end = av_rescale_q(tagged_duration, AV_TIME_BASE_Q, stream->time_base);
+        announced_end_ = std::min(tagged_end, start + tagged_end);
     }
     // An image demuxer reads one picture, or a sequence of them whose
     // stream lasts one tick of 1/framerate per picture.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "tools/ocuvex/libav_compat.h"
@@ -20,28 +21,14 @@ namespace {
 // Room for one encoded subtitle, as the ffmpeg program gives its encoders.
 constexpr int kSubtitleBytes = 1 << 20;
 
-const char* kind_plural(AVMediaType type) {
-    switch (type) {
-    case AVMEDIA_TYPE_AUDIO:
-        return "audio";
-    case AVMEDIA_TYPE_SUBTITLE:
-        return "subtitles";
-    case AVMEDIA_TYPE_VIDEO:
-        return "video";
-    case AVMEDIA_TYPE_ATTACHMENT:
-        return "attachments";
-    default:
-        return "data streams";
-    }
-}
-
 int discard_bytes(void*, AvioWriteBuffer, int size) { return size; }
 std::int64_t stay_put(void*, std::int64_t, int) { return 0; }
 
 // Whether `output` takes `stream` copied unchanged: avformat_query_codec()
-// first, then the muxer's own set-up with that stream alone, writing
+// first, then the muxer's own header with that stream alone, written
 // nowhere, which also refuses what it takes only as an experiment (FLAC in
-// MP4 before FFmpeg 6).
+// MP4 before FFmpeg 6) and what a muxer without a codec list cannot hold
+// (audio in GIF).
 bool container_takes(const AVOutputFormat* output, const AVStream* stream) {
     const AVCodecParameters* par = stream->codecpar;
     if (par->codec_id == AV_CODEC_ID_NONE || avformat_query_codec(output, par->codec_id, FF_COMPLIANCE_NORMAL) == 0) {
@@ -71,7 +58,7 @@ bool container_takes(const AVOutputFormat* output, const AVStream* stream) {
     copy->disposition = stream->disposition;
     trial->pb = nowhere;
     trial->flags |= AVFMT_FLAG_CUSTOM_IO;
-    const bool takes = avformat_init_output(trial, nullptr) >= 0;
+    const bool takes = avformat_write_header(trial, nullptr) >= 0;
     clear_library_error();
     trial->pb = nullptr;  // freed by its own owner
     return takes;
@@ -82,6 +69,21 @@ bool is_text_subtitle(AVCodecID id) {
     return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_TEXT_SUB) != 0;
 }
 
+// The codec subtitles become in a container that names no usual one (MP4
+// and MOV, where the ffmpeg program needs -c:s mov_text): the first of the
+// codecs of their kind that the container holds and FFmpeg can encode.
+AVCodecID subtitle_codec_for(const AVOutputFormat* output, AVCodecID from) {
+    constexpr AVCodecID kText[] = {AV_CODEC_ID_MOV_TEXT, AV_CODEC_ID_ASS, AV_CODEC_ID_SUBRIP, AV_CODEC_ID_WEBVTT};
+    constexpr AVCodecID kPictures[] = {AV_CODEC_ID_DVD_SUBTITLE, AV_CODEC_ID_DVB_SUBTITLE};
+    const bool text = is_text_subtitle(from);
+    for (const AVCodecID id : text ? std::span<const AVCodecID>(kText) : std::span<const AVCodecID>(kPictures)) {
+        if (avformat_query_codec(output, id, FF_COMPLIANCE_NORMAL) == 1 && avcodec_find_encoder(id) != nullptr) {
+            return id;
+        }
+    }
+    return AV_CODEC_ID_NONE;
+}
+
 // The codec a stream the container cannot hold becomes, as the ffmpeg
 // program chooses it: the container's usual codec for its kind.
 StreamChoice conversion_of(const AVStream* stream, const AVOutputFormat* output, const std::string& holder) {
@@ -89,23 +91,23 @@ StreamChoice conversion_of(const AVStream* stream, const AVOutputFormat* output,
     StreamChoice choice;
     choice.index = stream->index;
     const std::string left_out = describe_stream(stream) + " left out: ";
-    const AVCodecID target = par->codec_type == AVMEDIA_TYPE_AUDIO || par->codec_type == AVMEDIA_TYPE_SUBTITLE
-                                 ? av_guess_codec(output, nullptr, nullptr, nullptr, par->codec_type)
-                                 : AV_CODEC_ID_NONE;
+    AVCodecID target = par->codec_type == AVMEDIA_TYPE_AUDIO || par->codec_type == AVMEDIA_TYPE_SUBTITLE
+                           ? av_guess_codec(output, nullptr, nullptr, nullptr, par->codec_type)
+                           : AV_CODEC_ID_NONE;
+    const bool subtitle = par->codec_type == AVMEDIA_TYPE_SUBTITLE;
+    if (subtitle && (target == AV_CODEC_ID_NONE || is_text_subtitle(target) != is_text_subtitle(par->codec_id))) {
+        target = subtitle_codec_for(output, par->codec_id);
+    }
     const std::string from = avcodec_get_name(par->codec_id);
     if (target == AV_CODEC_ID_NONE) {
+        const char* type = av_get_media_type_string(par->codec_type);
         choice.message = left_out + holder + " cannot hold " +
-                         (par->codec_type == AVMEDIA_TYPE_VIDEO || par->codec_type == AVMEDIA_TYPE_DATA
-                              ? from + " " + av_get_media_type_string(par->codec_type)
-                              : std::string(kind_plural(par->codec_type)));
+                         (subtitle ? std::string(is_text_subtitle(par->codec_id) ? "text" : "picture") + " subtitles"
+                          : par->codec_type == AVMEDIA_TYPE_AUDIO ? std::string("audio")
+                                                                  : from + " " + (type != nullptr ? type : "data"));
         return choice;
     }
     const std::string to = avcodec_get_name(target);
-    if (par->codec_type == AVMEDIA_TYPE_SUBTITLE && is_text_subtitle(par->codec_id) != is_text_subtitle(target)) {
-        choice.message = left_out + holder + " holds " + to + " subtitles, which " + from +
-                         (is_text_subtitle(par->codec_id) ? " text cannot become" : " pictures cannot become");
-        return choice;
-    }
     if (avcodec_find_decoder(par->codec_id) == nullptr) {
         choice.message = left_out + holder + " cannot hold " + from + " and this FFmpeg cannot decode it";
         return choice;
@@ -511,8 +513,11 @@ std::vector<StreamChoice> plan_streams(const AVFormatContext* input, int video_i
             } else {
                 choice.message = describe_stream(stream) + " left out: " + holder + " cannot hold a cover picture";
             }
-        } else if (par->codec_type == AVMEDIA_TYPE_DATA && par->codec_tag == MKTAG('t', 'm', 'c', 'd') &&
-                   video_has_timecode) {
+        } else if (stream->discard == AVDISCARD_ALL ||
+                   (par->codec_type == AVMEDIA_TYPE_DATA && par->codec_tag == MKTAG('t', 'm', 'c', 'd') &&
+                    video_has_timecode)) {
+            // What the demuxer keeps to itself (an MP4's chapter text track,
+            // read as the chapters), or a timecode the video's tag carries.
             choice.action = StreamAction::Carried;
         } else if (container_takes(output, stream)) {
             choice.action = StreamAction::Copy;

@@ -25,7 +25,7 @@ enum class StreamAction {
     Copy,     // its packets copied unchanged (an attachment: its data)
     Convert,  // decoded and encoded again as the container's usual codec
     Attach,   // a cover picture, written as the Matroska attachment players show as a cover
-    Carried,  // a timecode track: the converted video's timecode tag makes the muxer write it again
+    Carried,  // kept another way: a timecode track by the video's tag, an MP4 chapter track as the chapters
     Omit,     // left out: no conversion can place it in the container
 };
 
