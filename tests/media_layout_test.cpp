@@ -1,12 +1,13 @@
 // What the input's stereo metadata does to the swap, the stereo layout each
 // mode's output declares, and the field order it keeps.
+#include "tools/ocuvex/media_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
 #include "core/output_geometry.h"
-#include "tools/ocuvex/media_layout.h"
 
 namespace ocuvex::cli {
 namespace {
@@ -29,7 +30,7 @@ struct ReadingCase {
     std::int32_t mode;
     std::int32_t h;
     std::optional<StereoLayout> declared;
-    bool swap;             // the metadata's swap
+    bool swap;            // the metadata's swap
     const char* message;  // a part of the line; null: no line
 };
 
@@ -51,8 +52,8 @@ TEST(StereoReading, TheViewsAreExchangedWhereTheMetadataPutsTheLeftEyeWhereTheMo
         {MODE_DEINTERLACE, 36, kLinesRightFirst, false, nullptr},
         {MODE_DEINTERLACE, 37, kLinesRightFirst, true, "the second line"},
         // A packing the mode does not read says nothing about its halves.
-        {MODE_AB_TO_SBS, 36, kRightLeft, false, "mode ab-to-sbs reads above/below pictures, so that is not used"},
-        {MODE_SBS_TO_AB, 36, kTopBottom, false, "reads side-by-side pictures, so that is not used"},
+        {MODE_AB_TO_SBS, 36, kRightLeft, false, "the mode reads above/below pictures, so that is not used"},
+        {MODE_SBS_TO_AB, 36, kTopBottom, false, "the mode reads side-by-side pictures, so that is not used"},
         {MODE_DEINTERLACE, 36, StereoLayout{StereoPacking::Other, true}, false, "not in a layout ocuvex converts"},
         // Two views whose packing is not said: the mode's, in the order given.
         {MODE_CENTERING, 36, StereoLayout{StereoPacking::Unspecified, false}, true, "the right half"},

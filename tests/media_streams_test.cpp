@@ -1,13 +1,13 @@
 // What becomes of an input's other streams in each container: described as
 // a demuxer describes them, planned without a file.
+#include "tools/ocuvex/media_streams.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "tools/ocuvex/media_streams.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -94,8 +94,9 @@ TEST(StreamPlan, WhatNoConversionCanPlaceIsLeftOutWithALineNamingIt) {
     const std::vector<StreamChoice> mp4 = input.plan("mp4", "out.mp4");
     expect_choice(mp4[0], StreamAction::Copy, nullptr);
     expect_choice(mp4[1], StreamAction::Omit, "stream 2 (ffv1 video) left out: 'out.mp4' cannot hold ffv1 video");
-    expect_choice(mp4[2], StreamAction::Omit, "stream 3 (ttf attachment 'Sans.ttf') left out: 'out.mp4' cannot hold "
-                                              "attachments");
+    expect_choice(mp4[2], StreamAction::Omit,
+                  "stream 3 (ttf attachment 'Sans.ttf') left out: 'out.mp4' cannot hold "
+                  "attachments");
     expect_choice(mp4[3], StreamAction::Copy, nullptr);
     const std::vector<StreamChoice> gif = input.plan("gif", "out.gif");
     expect_choice(gif[0], StreamAction::Omit, "stream 1 (aac audio) left out: 'out.gif' cannot hold audio");

@@ -127,7 +127,10 @@ std::string clock_text(double seconds) {
 // One line on a terminal's standard error, redrawn in place a few times a second.
 class Progress {
   public:
-    Progress(bool enabled, std::int64_t total) : enabled_(enabled), total_(total) {}
+    // `total`: the frames to come, 0 when unknown; `exact` when the container
+    // counts them, else an estimate from its duration, shown as one ("/~73")
+    // and dropped once the count proves it wrong.
+    Progress(bool enabled, std::int64_t total, bool exact) : enabled_(enabled), total_(total), exact_(exact) {}
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
     // A message after an unfinished line starts on a line of its own.
@@ -149,8 +152,11 @@ class Progress {
         const double elapsed = std::chrono::duration<double>(now - start_).count();
         const double fps = elapsed > 0 ? done / elapsed : 0;
         std::string line = "frame " + std::to_string(done);
+        if (!exact_ && (done > total_ || (last && done != total_))) {
+            total_ = 0;
+        }
         if (total_ > 0) {
-            line += "/" + std::to_string(total_);
+            line += (exact_ || last ? "/" : "/~") + std::to_string(total_);
         }
         char rate[32];
         std::snprintf(rate, sizeof rate, "  %.1f fps", fps);
@@ -168,6 +174,7 @@ class Progress {
     using Clock = std::chrono::steady_clock;
     bool enabled_;
     std::int64_t total_;
+    bool exact_;
     Clock::time_point start_ = Clock::now();
     Clock::time_point shown_{};
     bool drawn_ = false;
@@ -196,13 +203,10 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
                  quoted(arguments.output).c_str());
 }
 
-// Notes and warnings on what became of the input's other streams.
-void report_streams(const MediaWriter& writer) {
-    for (const StreamChoice& choice : writer.stream_choices()) {
-        if (!choice.message.empty()) {
-            std::fprintf(stderr, "ocuvex: %s: %s\n", choice.action == StreamAction::Omit ? "warning" : "note",
-                         choice.message.c_str());
-        }
+// Notes and warnings on what the output could not carry as the input has it.
+void report_notices(const MediaWriter& writer) {
+    for (const MediaWriter::Notice& notice : writer.notices()) {
+        std::fprintf(stderr, "ocuvex: %s: %s\n", notice.warning ? "warning" : "note", notice.text.c_str());
     }
 }
 
@@ -280,11 +284,12 @@ void convert(const ConvertArguments& arguments) {
     video.quiet = arguments.quiet;
     MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
     if (!arguments.quiet) {
-        report_streams(writer);
+        report_notices(writer);
     }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames());
+    Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames(),
+                      still_out || reader.expected_frames_exact());
     const std::int64_t written = convert_frames(reader, writer, settings, still_out ? 1 : 0,
                                                 [&progress](std::int64_t done) { progress.update(done); });
     if (written == 0) {

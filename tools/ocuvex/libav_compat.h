@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -235,6 +236,22 @@ inline bool set_stream_stereo3d(AVStream* stream, AVStereo3DType type, int flags
     const bool set = set_stream_side_data(stream, AV_PKT_DATA_STEREO3D, stereo, size);
     av_free(stereo);
     return set;
+}
+
+// Whether `muxer` writes a video stream's display matrix: the MOV family
+// always (its track header's matrix); Matroska and WebM since FFmpeg 7 (in
+// their Projection element), before which they drop it without a word.
+inline bool muxer_writes_display_matrix(const AVOutputFormat* muxer) {
+    const std::string_view name = muxer->name;
+    if (name == "matroska" || name == "webm") {
+        return LIBAVFORMAT_VERSION_MAJOR >= 61;
+    }
+    for (const std::string_view mov : {"mov", "mp4", "3gp", "3g2", "ipod", "ismv", "psp", "f4v"}) {
+        if (name == mov) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace ocuvex::cli

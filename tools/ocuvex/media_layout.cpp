@@ -149,11 +149,11 @@ StereoReading read_stereo_layout(std::int32_t mode, std::int32_t source_h, const
     }
     const StereoPacking reads = input_packing(mode);
     if (declared->packing != reads && declared->packing != StereoPacking::Unspecified) {
-        reading.message = quoted(name) + " says its pictures are " + describe(*declared) + "; mode " +
-                          (mode == MODE_AB_TO_SBS     ? "ab-to-sbs reads above/below"
-                           : mode == MODE_DEINTERLACE ? "deinterlace reads alternate lines"
-                                                      : "reads side-by-side") +
-                          " pictures, so that is not used";
+        reading.message = quoted(name) + " says its pictures are " + describe(*declared) + "; the mode reads " +
+                          (reads == StereoPacking::AboveBelow ? "above/below pictures"
+                           : reads == StereoPacking::Lines    ? "views on alternate lines"
+                                                              : "side-by-side pictures") +
+                          ", so that is not used";
         return reading;
     }
     const bool taken_first = left_view_taken_first(reads, source_h);

@@ -202,6 +202,8 @@ const AVCodec* MediaReader::choose_video_stream(int wanted) {
 
 void MediaReader::estimate_frames() {
     const AVStream* stream = format_->streams[video_index_];
+    const bool sequence = std::string_view(format_->iformat->name) == "image2";
+    expected_frames_exact_ = is_still_ || sequence || stream->nb_frames > 0;
     if (is_still_) {
         expected_frames_ = 1;
         return;
@@ -211,11 +213,11 @@ void MediaReader::estimate_frames() {
         return;
     }
     // A duration gives the frame count only at a constant frame rate: the
-    // rate FFmpeg guesses and the average it measured must agree.
+    // rate FFmpeg guesses and the average it measured must agree (Matroska's
+    // default duration can still make a variable rate look constant).
     const AVRational average = stream->avg_frame_rate;
-    const bool constant =
-        std::string_view(format_->iformat->name) == "image2" ||
-        (is_valid(average) && is_valid(frame_rate_) && std::abs(av_q2d(av_div_q(average, frame_rate_)) - 1) < 0.005);
+    const bool constant = sequence || (is_valid(average) && is_valid(frame_rate_) &&
+                                       std::abs(av_q2d(av_div_q(average, frame_rate_)) - 1) < 0.005);
     const double seconds = stream->duration > 0    ? static_cast<double>(stream->duration) * av_q2d(stream->time_base)
                            : format_->duration > 0 ? static_cast<double>(format_->duration) / AV_TIME_BASE
                                                    : 0;

@@ -71,6 +71,9 @@ class MediaReader {
     // Frames the container announces, or its duration implies at a constant
     // frame rate; 0 when unknown (a variable frame rate).
     std::int64_t expected_frames() const { return expected_frames_; }
+    // Whether the container counts them (MP4's index, an image sequence's
+    // files) rather than the duration implying them.
+    bool expected_frames_exact() const { return expected_frames_exact_; }
     // Whether the demuxer took ReaderOptions::frame_rate (an image sequence does).
     bool frame_rate_taken() const { return frame_rate_taken_; }
     // Where the input's timeline starts (its earliest stream), in
@@ -143,6 +146,7 @@ class MediaReader {
     bool frame_rate_taken_ = false;
     AVFieldOrder field_order_ = AV_FIELD_UNKNOWN;
     std::int64_t expected_frames_ = 0;
+    bool expected_frames_exact_ = false;
     AVRational frame_rate_{0, 1};
     AVRational sample_aspect_ratio_{0, 1};
     bool timestamps_may_jump_ = false;  // the format allows discontinuities

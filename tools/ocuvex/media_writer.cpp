@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "tools/ocuvex/libav_compat.h"
 #include "tools/ocuvex/media_reader.h"
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -216,7 +218,7 @@ void MediaWriter::open_encoder(const AVCodec* codec, AVPixelFormat pixel_format)
     }
     if (name == "libx265") {
         // x265 prints to standard error itself, past FFmpeg's log.
-        then(av_opt_set(encoder->priv_data, "x265-params", video_.quiet ? "log-level=none" : "log-level=warning", 0));
+        then(av_opt_set(encoder->priv_data, "x265-params", video_.quiet ? "log-level=none" : "log-level=error", 0));
     }
     if ((muxer_->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -267,6 +269,14 @@ void MediaWriter::add_video_stream(const MediaReader* source) {
                       !set_stream_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, matrix->data, matrix->size))) {
             throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
         }
+        if (matrix != nullptr && matrix->size >= 9 * sizeof(std::int32_t) &&
+            !muxer_writes_display_matrix(muxer_->oformat)) {
+            char rotation[32];
+            std::snprintf(rotation, sizeof rotation, "%g",
+                          av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix->data)));
+            notices_.push_back(Notice{true, "the display matrix (rotation " + std::string(rotation) +
+                                                " degrees) left out: " + quoted(final_path_) + " cannot hold it"});
+        }
     }
     tag_stereo_layout(stream);
     OutputStream entry;
@@ -311,9 +321,13 @@ void MediaWriter::add_carried_streams(const MediaReader& source) {
         av_dict_set(&muxer_->metadata, "encoder", nullptr, 0) < 0) {
         throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
     }
-    choices_ = plan_streams(input, source.video_stream()->index, muxer_->oformat, final_path_);
+    const std::vector<StreamChoice> choices =
+        plan_streams(input, source.video_stream()->index, muxer_->oformat, final_path_);
     stream_of_input_.assign(input->nb_streams, -1);
-    for (const StreamChoice& choice : choices_) {
+    for (const StreamChoice& choice : choices) {
+        if (!choice.message.empty()) {
+            notices_.push_back(Notice{choice.action == StreamAction::Omit, choice.message});
+        }
         if (choice.action == StreamAction::Omit || choice.action == StreamAction::Carried) {
             continue;
         }

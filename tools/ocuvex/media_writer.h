@@ -110,9 +110,14 @@ class MediaWriter {
 
     AVRational encoder_time_base() const { return encoder_->time_base; }
     std::int64_t frames_dropped() const { return frames_dropped_; }
-    // What became of the input's other streams: one choice per stream, each
-    // with its line for the user (a conversion or a stream left out).
-    const std::vector<StreamChoice>& stream_choices() const { return choices_; }
+    // Lines for the user on what the output could not carry as the input
+    // has it: a stream converted (a note), a stream or the display matrix
+    // left out (a warning).
+    struct Notice {
+        bool warning;
+        std::string text;
+    };
+    const std::vector<Notice>& notices() const { return notices_; }
 
   private:
     // One stream of the output and what its packets need on the way in.
@@ -146,7 +151,7 @@ class MediaWriter {
     AVRational picture_time_base_{0, 1};  // of the times write_picture() is given
     std::vector<OutputStream> streams_;   // [0] the encoded video, in the muxer's time base
     std::vector<int> stream_of_input_;    // input stream index -> streams_ index, or -1
-    std::vector<StreamChoice> choices_;
+    std::vector<Notice> notices_;
     std::int64_t start_ = 0;  // the input's start, AV_TIME_BASE units: the output's 0
     std::int64_t frames_dropped_ = 0;
 };
