@@ -338,9 +338,13 @@ std::span<const CommandOption<ConvertArguments>> convert_options() { return kCon
 void write_convert_help(HelpWriter& out, bool with_settings) {
     out.usage("ocuvex convert [settings] [options] INPUT OUTPUT");
     out.paragraph(
-        "Converts every frame of INPUT, a video or still image FFmpeg can read, and writes OUTPUT in the\n"
-        "format its extension names: .mp4, .mkv, .mov (H.264 unless --codec says otherwise; audio and\n"
-        "subtitle streams are copied unchanged), or a still picture: .png, .jpg, .bmp, .tif.\n"
+        "Converts every frame of INPUT, a video, image sequence (in%04d.png) or still image FFmpeg can\n"
+        "read, and writes OUTPUT in the format its name asks for, with that container's usual encoder as\n"
+        "ffmpeg chooses it: .mp4, .mkv, .mov (H.264), .webm, .avi, .gif, ..., an image sequence\n"
+        "(out%04d.png) or a still picture (.png, .jpg, .bmp, .tif). What else INPUT carries is kept where\n"
+        "the container can hold it: audio, subtitles, attachments, a cover picture, other video streams,\n"
+        "chapters, metadata, the display matrix; what it cannot hold is converted as ffmpeg would (a note)\n"
+        "or left out (a warning). OUTPUT starts at 0, as ffmpeg's outputs do.\n"
         "OUTPUT appears only when complete; on any error, Ctrl-C or other signal nothing is left behind.");
     out.heading("Options");
     for (const CommandOption<ConvertArguments>& option : kConvertOptions) {
@@ -350,8 +354,11 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
         write_settings_help(out);
     }
     out.paragraph(
-        "H.264 is 4:2:0, or 4:4:4 when a side of the output is odd. Matroska outputs are tagged with their\n"
-        "stereo layout (side-by-side, above/below or anaglyph) so players recognise it.");
+        "H.264 is 4:2:0, or 4:4:4 when a side of the output is odd. When INPUT says which eye is where\n"
+        "(Matroska's StereoMode, MP4's stereo side data), the views are exchanged as needed so that the\n"
+        "output's left view is the left eye. Outputs say their stereo layout where the container can:\n"
+        "Matroska's StereoMode (the anaglyph's value not with FFmpeg 5.1, whose muxer drops it), stereo\n"
+        "side data in MP4 and MOV where the FFmpeg in use writes it.");
     out.heading("Examples, one per mode");
     for (const Example& example : kConvertExamples) {
         out.example(example.what, example.command);
