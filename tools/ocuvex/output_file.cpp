@@ -56,12 +56,19 @@ std::string input_file_of(const std::string& input) {
         return input;
     }
     for (int number = 0; number < 5; ++number) {
-        const std::string picture = picture_of(input, number);
+        std::string picture = picture_of(input, number);
         if (!picture.empty() && stat(picture.c_str(), &in) == 0) {
             return picture;
         }
     }
     return input;
+}
+
+std::string path_in(const std::string& folder, const std::string& name) {
+    std::string path = folder;
+    path += '/';
+    path += name;
+    return path;
 }
 
 // The names in a folder, "." and ".." left out; empty when it cannot be read.
@@ -162,7 +169,7 @@ OutputFile::OutputFile(const std::string& path, bool overwrite, bool sequence) :
 OutputFile::~OutputFile() {
     if (!committed_ && !temp_folder_.empty()) {
         for (const std::string& name : names_in(temp_folder_)) {
-            unlink((temp_folder_ + "/" + name).c_str());
+            unlink(path_in(temp_folder_, name).c_str());
         }
         rmdir(temp_folder_.c_str());
     } else if (!committed_ && !temp_path_.empty()) {
@@ -187,13 +194,14 @@ void OutputFile::commit_sequence() {
     if (!overwrite_) {
         for (const std::string& name : names) {
             struct stat existing {};
-            if (lstat((target_folder + "/" + name).c_str(), &existing) == 0) {
-                throw MediaError(quoted(target_folder + "/" + name) + " already exists; use -y to overwrite it");
+            const std::string target = path_in(target_folder, name);
+            if (lstat(target.c_str(), &existing) == 0) {
+                throw MediaError(quoted(target) + " already exists; use -y to overwrite it");
             }
         }
     }
     for (const std::string& name : names) {
-        if (rename((temp_folder_ + "/" + name).c_str(), (target_folder + "/" + name).c_str()) != 0) {
+        if (rename(path_in(temp_folder_, name).c_str(), path_in(target_folder, name).c_str()) != 0) {
             fail(path_, errno);
         }
     }
