@@ -434,6 +434,28 @@ LIST
     ok
 }
 
+# --- an image sequence interrupted: its hidden folder goes, with one signal
+# (the normal way out) and with a second one (at once, from the handler)
+case_sequence_interrupted() {
+    ff -f lavfi -i "testsrc2=size=640x360:rate=25:duration=20" -c:v libx264 -preset ultrafast long.mkv
+    mkdir seq
+    local signals status
+    for signals in "HUP" "HUP TERM"; do
+        "$ocuvex" convert long.mkv 'seq/f%04d.png' 2>err &
+        local pid=$!
+        for _ in $(seq 100); do
+            [ -n "$(find seq -name 'f0*.png' | head -1)" ] && break
+            sleep 0.05
+        done
+        for signal in $signals; do kill -s "$signal" "$pid"; done
+        wait "$pid"
+        status=$?
+        [ "$status" -eq $((128 + $(kill -l "${signals##* }"))) ] || fail "$signals: exit $status: $(cat err)"
+        [ -z "$(ls -A seq)" ] || fail "$signals left $(ls -A seq | head -3)"
+        ok
+    done
+}
+
 # --- the progress total: right, or absent when the frame rate varies
 case_progress_total() {
     command -v script >/dev/null || return 0
