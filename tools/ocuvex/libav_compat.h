@@ -25,78 +25,59 @@ using AvioWriteBuffer = const std::uint8_t*;
 using AvioWriteBuffer = std::uint8_t*;
 #endif
 
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+// avcodec_get_supported_config(): the lists on AVCodec are deprecated.
+template <typename Value>
+const Value* supported_config(const AVCodec* codec, AVCodecConfig config) {
+    const void* list = nullptr;
+    int count = 0;
+    if (avcodec_get_supported_config(nullptr, codec, config, 0, &list, &count) < 0) {
+        return nullptr;
+    }
+    return static_cast<const Value*>(list);
+}
+#define OCUVEX_ENCODER_LIST(codec, Value, config, field) supported_config<Value>(codec, config)
+#else
+#define OCUVEX_ENCODER_LIST(codec, Value, config, field) (codec)->field
+#endif
+
 // The pixel formats `codec` encodes, ending with AV_PIX_FMT_NONE; null when
 // the encoder does not say.
 inline const AVPixelFormat* encoder_pixel_formats(const AVCodec* codec) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
-    // avcodec_get_supported_config(): AVCodec::pix_fmts is deprecated.
-    const void* list = nullptr;
-    int count = 0;
-    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_PIX_FORMAT, 0, &list, &count) < 0) {
-        return nullptr;
-    }
-    return static_cast<const AVPixelFormat*>(list);
-#else
-    return codec->pix_fmts;
-#endif
+    return OCUVEX_ENCODER_LIST(codec, AVPixelFormat, AV_CODEC_CONFIG_PIX_FORMAT, pix_fmts);
 }
 
 // The sample formats `codec` encodes, ending with AV_SAMPLE_FMT_NONE; null
 // when the encoder does not say.
 inline const AVSampleFormat* encoder_sample_formats(const AVCodec* codec) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
-    const void* list = nullptr;
-    int count = 0;
-    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &list, &count) < 0) {
-        return nullptr;
-    }
-    return static_cast<const AVSampleFormat*>(list);
-#else
-    return codec->sample_fmts;
-#endif
+    return OCUVEX_ENCODER_LIST(codec, AVSampleFormat, AV_CODEC_CONFIG_SAMPLE_FORMAT, sample_fmts);
 }
 
 // The sample rates `codec` encodes, ending with 0; null when it takes any.
 inline const int* encoder_sample_rates(const AVCodec* codec) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
-    const void* list = nullptr;
-    int count = 0;
-    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_SAMPLE_RATE, 0, &list, &count) < 0) {
-        return nullptr;
-    }
-    return static_cast<const int*>(list);
-#else
-    return codec->supported_samplerates;
-#endif
+    return OCUVEX_ENCODER_LIST(codec, int, AV_CODEC_CONFIG_SAMPLE_RATE, supported_samplerates);
 }
 
 // The channel layouts `codec` encodes, ending with a zeroed layout; null
 // when it takes any.
 inline const AVChannelLayout* encoder_channel_layouts(const AVCodec* codec) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
-    const void* list = nullptr;
-    int count = 0;
-    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_CHANNEL_LAYOUT, 0, &list, &count) < 0) {
-        return nullptr;
-    }
-    return static_cast<const AVChannelLayout*>(list);
-#else
-    return codec->ch_layouts;
-#endif
+    return OCUVEX_ENCODER_LIST(codec, AVChannelLayout, AV_CODEC_CONFIG_CHANNEL_LAYOUT, ch_layouts);
 }
 
 // The frame rates `codec` takes, ending with {0, 0}; null when it takes any.
 inline const AVRational* encoder_frame_rates(const AVCodec* codec) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
-    const void* list = nullptr;
-    int count = 0;
-    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_FRAME_RATE, 0, &list, &count) < 0) {
-        return nullptr;
+    return OCUVEX_ENCODER_LIST(codec, AVRational, AV_CODEC_CONFIG_FRAME_RATE, supported_framerates);
+}
+
+// Whether `list`, ended by `end`, holds `value`; false for a null list.
+template <typename Value>
+bool list_holds(const Value* list, Value end, Value value) {
+    for (const Value* item = list; item != nullptr && *item != end; ++item) {
+        if (*item == value) {
+            return true;
+        }
     }
-    return static_cast<const AVRational*>(list);
-#else
-    return codec->supported_framerates;
-#endif
+    return false;
 }
 
 // How long a decoded frame lasts, in its stream's time base; 0 when unknown.

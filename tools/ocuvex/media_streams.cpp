@@ -210,15 +210,7 @@ class AudioConverter final : public StreamConverter {
   private:
     static AVSampleFormat choose_sample_format(const AVCodec* codec, AVSampleFormat wanted) {
         const AVSampleFormat* formats = encoder_sample_formats(codec);
-        if (formats == nullptr) {
-            return wanted;
-        }
-        for (const AVSampleFormat* f = formats; *f != AV_SAMPLE_FMT_NONE; ++f) {
-            if (*f == wanted) {
-                return wanted;
-            }
-        }
-        return formats[0];
+        return formats == nullptr || list_holds(formats, AV_SAMPLE_FMT_NONE, wanted) ? wanted : formats[0];
     }
 
     static int choose_sample_rate(const AVCodec* codec, int wanted) {

@@ -64,6 +64,20 @@ std::string input_file_of(const std::string& input) {
     return input;
 }
 
+// Flushes what `path` holds to disk: `sync` is fsync for a file, syncfs for
+// a folder's file system. Throws MediaError naming `output`.
+void flush_to_disk(const std::string& path, int open_flags, int (*sync)(int), const std::string& output) {
+    const int fd = open(path.c_str(), open_flags);
+    if (fd < 0 || sync(fd) != 0) {
+        const int error = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        fail(output, error);
+    }
+    close(fd);
+}
+
 std::string path_in(const std::string& folder, const std::string& name) {
     std::string path = folder;
     path += '/';
@@ -181,15 +195,7 @@ OutputFile::~OutputFile() {
 void OutputFile::commit_sequence() {
     const std::vector<std::string> names = names_in(temp_folder_);
     // Every picture on disk before any name points at it.
-    const int folder = open(temp_folder_.c_str(), O_RDONLY | O_DIRECTORY);
-    if (folder < 0 || syncfs(folder) != 0) {
-        const int error = errno;
-        if (folder >= 0) {
-            close(folder);
-        }
-        fail(path_, error);
-    }
-    close(folder);
+    flush_to_disk(temp_folder_, O_RDONLY | O_DIRECTORY, syncfs, path_);
     const std::string target_folder = folder_of(path_);
     if (!overwrite_) {
         for (const std::string& name : names) {
@@ -217,15 +223,7 @@ void OutputFile::commit() {
     }
     // Data on disk before the name points at it: a crash leaves either the
     // old OUTPUT or the complete new one.
-    const int fd = open(temp_path_.c_str(), O_RDONLY);
-    if (fd < 0 || fsync(fd) != 0) {
-        const int error = errno;
-        if (fd >= 0) {
-            close(fd);
-        }
-        fail(path_, error);
-    }
-    close(fd);
+    flush_to_disk(temp_path_, O_RDONLY, fsync, path_);
     if (overwrite_) {
         if (rename(temp_path_.c_str(), path_.c_str()) != 0) {
             fail(path_, errno);
