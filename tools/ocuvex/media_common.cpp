@@ -64,28 +64,27 @@ void remove_now(const char* path) {
         return;
     }
     const int folder = open(path, O_RDONLY | O_DIRECTORY);
-    if (folder >= 0) {
-        alignas(dirent64) char entries[4096];
-        // Removing entries while reading may skip some: read again until none is left.
-        for (int removed = 1; removed > 0;) {
-            removed = 0;
-            lseek(folder, 0, SEEK_SET);
-            long size = 0;
-            while ((size = syscall(SYS_getdents64, folder, entries, sizeof entries)) > 0) {
-                for (long at = 0; at < size;) {
-                    const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
-                    const char* name = entry->d_name;
-                    if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) &&
-                        unlinkat(folder, name, 0) == 0) {
-                        ++removed;
-                    }
-                    at += entry->d_reclen;
+    if (folder < 0) {
+        return;
+    }
+    alignas(dirent64) char entries[4096];
+    // Removing entries while reading may skip some, and another thread may
+    // still be writing a picture: read again until the folder itself goes.
+    for (int round = 0; round < 1000 && rmdir(path) != 0 && errno == ENOTEMPTY; ++round) {
+        lseek(folder, 0, SEEK_SET);
+        long size = 0;
+        while ((size = syscall(SYS_getdents64, folder, entries, sizeof entries)) > 0) {
+            for (long at = 0; at < size;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+                const char* name = entry->d_name;
+                if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) {
+                    unlinkat(folder, name, 0);
                 }
+                at += entry->d_reclen;
             }
         }
-        close(folder);
     }
-    rmdir(path);
+    close(folder);
 }
 
 void on_stop_signal(int signal) {
