@@ -417,7 +417,7 @@ LIST
     mkdir frames
     convert -q --mode sbs-to-ab in.mkv 'frames/f%03d.png'
     [ "$(ls frames | head -1)" = f001.png ] && [ "$(ls frames | tail -1)" = f025.png ] &&
-        [ "$(ls frames | wc -l)" -eq 25 ] && [ -z "$(ls -A frames | grep -v '^f0')" ] ||
+        [ "$(ls frames | wc -l)" -eq 25 ] && [ -z "$(find frames -mindepth 1 ! -name 'f0*')" ] ||
         fail "sequence: $(ls -A frames | head)"
     "$ocuvex" convert -q --mode sbs-to-ab --frame 7 in.mkv seven.png
     [ "$(ff -i seven.png -f rawvideo -pix_fmt rgb24 - | md5sum)" = \
