@@ -55,7 +55,7 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
          arguments.frame = frame;
      }},
     {{"--video-stream", "", "N",
-      "convert INPUT's video stream N (from 0, in file order, as ffmpeg's -map 0:v:N); default the one FFmpeg "
+      "convert INPUT's video stream N (from 0, in file order, as ffmpeg counts them in 0:v:N); default the one FFmpeg "
       "finds best; the other video streams are copied"},
      [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
          const std::int32_t index = parse_int32(value, option);
