@@ -82,7 +82,8 @@ void clear_library_error();
 extern volatile std::sig_atomic_t stop_signal;
 void install_stop_handlers();
 void throw_if_stopped();
-// The file a second signal removes before the process ends; empty: none.
+// The file (or folder of files) a second signal removes before the process
+// ends; empty: none.
 void set_signal_cleanup_path(const std::string& path);
 
 // Lets FFmpeg abandon blocking reads and writes once a stop is requested.
