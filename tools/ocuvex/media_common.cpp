@@ -17,7 +17,7 @@ extern "C" {
 
 namespace ocuvex::cli {
 
-volatile std::sig_atomic_t stop_signal = 0;
+std::atomic<int> stop_signal{0};
 
 namespace {
 
@@ -88,8 +88,8 @@ void remove_now(const char* path) {
 }
 
 void on_stop_signal(int signal) {
-    if (stop_signal == 0) {
-        stop_signal = signal;
+    int first = 0;
+    if (stop_signal.compare_exchange_strong(first, signal)) {
         return;
     }
     // A closed pipe keeps failing writes; that is no reason to hurry.
@@ -172,8 +172,8 @@ void install_stop_handlers() {
 }
 
 void throw_if_stopped() {
-    if (stop_signal != 0) {
-        throw Interrupted(stop_signal);
+    if (const int signal = stop_signal.load(); signal != 0) {
+        throw Interrupted(signal);
     }
 }
 
