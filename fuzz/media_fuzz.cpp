@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         video.codec = "rawvideo";
         // The pictures as they are, or through the writer's pixel graph.
         video.pixel_format = ((hash >> 11) & 1) != 0 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NONE;
-        const OutputFormat null_output{".null", "null", "rawvideo", false};
+        const OutputFormat null_output{"null", "rawvideo"};
         MediaWriter writer("", "fuzz output", null_output, video, still ? nullptr : &reader);
         convert_frames(reader, writer, plan, still ? 1 : kMaxFrames, nullptr);
         writer.finish();

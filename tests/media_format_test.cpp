@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "tools/ocuvex/media_writer.h"
 
@@ -15,32 +17,59 @@ namespace {
 
 struct FormatCase {
     const char* path;
-    const char* extension;  // null: refused
+    const char* muxer;  // null: refused
+    OutputKind kind = OutputKind::Video;
 };
 
-TEST(OutputFormat, TheExtensionNamesTheFormatWhateverItsCaseAndFolder) {
+TEST(OutputFormat, TheNameChoosesFFmpegsMuxerWhateverItsCaseAndFolder) {
     const FormatCase cases[] = {
-        {"out.mkv", ".mkv"},   {"dir/OUT.MP4", ".mp4"},   {"a.b/c.Mov", ".mov"},
-        {"frame.PNG", ".png"}, {"x.jpeg", ".jpeg"},       {"x.tiff", ".tiff"},
-        {"out.avi", nullptr},  {"noextension", nullptr},  {"dir.mkv/noextension", nullptr},
-        {".mkv", ".mkv"},      {"out.mkv.part", nullptr}, {"out.", nullptr},
+        {"out.mkv", "matroska"},
+        {"dir/OUT.MP4", "mp4"},
+        {"a.b/c.Mov", "mov"},
+        {"out.webm", "webm"},
+        {"out.avi", "avi"},
+        {"out.gif", "gif"},
+        {"frame.PNG", "image2pipe", OutputKind::Still},
+        {"x.jpeg", "image2pipe", OutputKind::Still},
+        {"x.tiff", "image2pipe", OutputKind::Still},
+        {"dir%d/frame.png", "image2pipe", OutputKind::Still},  // a pattern counts in the file name only
+        {"out%04d.png", "image2", OutputKind::Sequence},
+        {"shots/out-%d.JPG", "image2", OutputKind::Sequence},
+        {".mkv", "matroska"},
+        {"noextension", nullptr},
+        {"dir.mkv/noextension", nullptr},
+        {"out.mkv.part", nullptr},
+        {"out.", nullptr},
+        {"sound.wav", nullptr},  // holds no video
+        {"out.nosuchformat", nullptr},
     };
     for (const FormatCase& c : cases) {
-        const OutputFormat* format = find_output_format(c.path);
-        if (c.extension == nullptr) {
-            EXPECT_EQ(format, nullptr) << c.path;
+        std::string why;
+        const std::optional<OutputFormat> format = find_output_format(c.path, &why);
+        if (c.muxer == nullptr) {
+            EXPECT_FALSE(format.has_value()) << c.path;
+            EXPECT_FALSE(why.empty()) << c.path;
         } else {
-            ASSERT_NE(format, nullptr) << c.path;
-            EXPECT_STREQ(format->extension, c.extension) << c.path;
+            ASSERT_TRUE(format.has_value()) << c.path << ": " << why;
+            EXPECT_STREQ(format->muxer, c.muxer) << c.path;
+            EXPECT_EQ(format->kind, c.kind) << c.path;
         }
     }
 }
 
-TEST(OutputFormat, PicturesAreStillsAndVideosDefaultToH264) {
-    EXPECT_TRUE(find_output_format("a.png")->is_still());
-    EXPECT_TRUE(find_output_format("a.tif")->is_still());
-    EXPECT_FALSE(find_output_format("a.mkv")->is_still());
-    EXPECT_STREQ(find_output_format("a.mp4")->default_codec, "libx264");
+TEST(OutputFormat, EachContainerGetsItsUsualEncoderAsFFmpegChoosesIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.mp4", "libx264"}, {"a.mkv", "libx264"}, {"a.webm", "libvpx-vp9"}, {"a.avi", "mpeg4"},
+        {"a.gif", "gif"},     {"a.png", "png"},     {"a%03d.jpg", "mjpeg"},
+    };
+    for (const auto& [path, codec] : cases) {
+        const std::optional<OutputFormat> format = find_output_format(path);
+        ASSERT_TRUE(format.has_value()) << path;
+        EXPECT_STREQ(format->default_codec, codec) << path;
+    }
+    std::string why;
+    EXPECT_FALSE(find_output_format("sound.wav", &why));
+    EXPECT_NE(why.find("the wav format holds no video"), std::string::npos) << why;
 }
 
 struct PixelCase {

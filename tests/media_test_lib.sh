@@ -47,10 +47,25 @@ frame_sizes() { probe -select_streams v:0 -show_entries frame=width,height -of c
 frame_times() {
     probe -select_streams v:0 -show_entries frame=pts_time -of default=nw=1:nk=1 "$1" | awk '{ printf "%.3f\n", $1 }'
 }
+# Where FILE's timeline starts (its earliest stream), in seconds.
+start_time() { probe -show_entries format=start_time -of default=nw=1:nk=1 "$1"; }
+# The video frames' times counted from FILE's start, as an output made from
+# it starts at 0, one a line, rounded to the millisecond.
+frame_times_from_start() {
+    local start
+    start=$(start_time "$1")
+    probe -select_streams v:0 -show_entries frame=pts_time -of default=nw=1:nk=1 "$1" |
+        awk -v s="$start" '{ printf "%.3f\n", $1 - s }'
+}
 # Seconds from the first to the last video frame's time.
 frame_span() { frame_times "$1" | awk 'NR == 1 { first = $1 } { last = $1 } END { printf "%.2f\n", last - first }'; }
 # The codec names of FILE's streams, comma-separated, e.g. "h264,aac".
-stream_codecs() { probe -show_entries stream=codec_name -of csv=p=0 "$1" | sed 's/,*$//' | paste -sd, -; }
+# (Transport streams list each stream twice, in their program too; side data
+# adds empty lines.)
+stream_codecs() {
+    probe -show_entries stream=index,codec_name -of csv=p=0 "$1" | grep . | sort -t, -k1,1n -u | cut -d, -f2 |
+        paste -sd, -
+}
 # Success when A and B (numbers) differ by at most TOLERANCE.
 near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }'; }
 # Hidden temporary files `ocuvex convert` left in FOLDER (none, normally).

@@ -50,6 +50,10 @@ struct ConvertArguments {
     std::string codec;
     std::optional<int> crf;
     std::int64_t frame = 0;
+    int video_stream = -1;   // the Nth video stream of INPUT; -1: FFmpeg's choice
+    int frame_rate_num = 0;  // an image sequence's frame rate; 0: the demuxer's default
+    int frame_rate_den = 1;
+    bool ignore_stereo_metadata = false;
 };
 
 // Reads the arguments of `ocuvex convert`. Throws UsageError.

@@ -12,10 +12,15 @@
 #include "tools/ocuvex/commands.h"
 #include "tools/ocuvex/help.h"
 #include "tools/ocuvex/media_conversion.h"
+#include "tools/ocuvex/media_layout.h"
 #include "tools/ocuvex/media_reader.h"
 #include "tools/ocuvex/media_writer.h"
 #include "tools/ocuvex/output_file.h"
 #include "tools/ocuvex/settings_options.h"
+
+extern "C" {
+#include <libavutil/parseutils.h>
+}
 
 namespace ocuvex::cli {
 
@@ -49,6 +54,32 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
          }
          arguments.frame = frame;
      }},
+    {{"--video-stream", "", "N",
+      "convert INPUT's video stream N (from 0, in file order, as ffmpeg counts them in 0:v:N); default the one FFmpeg "
+      "finds best; the other video streams are copied"},
+     [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
+         const std::int32_t index = parse_int32(value, option);
+         if (index < 0) {
+             throw UsageError(std::string(option) + ": expected a stream number from 0: '" + std::to_string(index) +
+                              "'");
+         }
+         arguments.video_stream = index;
+     }},
+    {{"--framerate", "", "RATE",
+      "frame rate of an image-sequence INPUT such as in%04d.png, e.g. 24, 30000/1001 or ntsc; default 25"},
+     [](ConvertArguments& arguments, std::string_view option, std::string_view value) {
+         AVRational rate{0, 1};
+         if (av_parse_video_rate(&rate, std::string(value).c_str()) < 0 || rate.num <= 0 || rate.den <= 0) {
+             throw UsageError(std::string(option) + ": expected a frame rate such as 25 or 30000/1001: '" +
+                              printable(value) + "'");
+         }
+         arguments.frame_rate_num = rate.num;
+         arguments.frame_rate_den = rate.den;
+     }},
+    {{"--ignore-stereo-metadata", "", "",
+      "read INPUT's pictures as the mode defines them even where its stereo metadata (Matroska's StereoMode, "
+      "MP4's stereo side data) says the left eye is elsewhere; by default the views are exchanged to follow it"},
+     [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.ignore_stereo_metadata = true; }},
     {{"--strict", "", "",
       "stop at the first damaged or undecodable frame (exit 1, OUTPUT not written); by default the "
       "decoder conceals what it can, frames it cannot decode are skipped and one line at the end counts them"},
@@ -82,27 +113,6 @@ constexpr Example kConvertExamples[] = {
      "    sbs.mp4 cropped.mp4"},
 };
 
-// How the views of the output lie, in Matroska's names, taking the input
-// to follow the usual convention (left view first); null when unknown.
-const char* stereo_mode_of(const FilterSettings& settings) {
-    const bool swap = settings.swap_lr != 0;
-    switch (settings.mode) {
-    case MODE_DEINTERLACE:
-    case MODE_CENTERING:
-    case MODE_AB_TO_SBS:
-    case MODE_ALIGNMENT:
-    case MODE_CROPPING:
-        return swap ? "right_left" : "left_right";
-    case MODE_SBS_TO_AB:
-        // The left view takes the first rows in memory: the bottom of the picture.
-        return swap ? "top_bottom" : "bottom_top";
-    case MODE_ANAGLYPH:
-        return "anaglyph_cyan_red";
-    default:
-        return nullptr;
-    }
-}
-
 std::string clock_text(double seconds) {
     const long total = std::lround(seconds);
     char text[32];
@@ -117,7 +127,10 @@ std::string clock_text(double seconds) {
 // One line on a terminal's standard error, redrawn in place a few times a second.
 class Progress {
   public:
-    Progress(bool enabled, std::int64_t total) : enabled_(enabled), total_(total) {}
+    // `total`: the frames to come, 0 when unknown; `exact` when the container
+    // counts them, else an estimate from its duration, shown as one ("/~73")
+    // and dropped once the count proves it wrong.
+    Progress(bool enabled, std::int64_t total, bool exact) : enabled_(enabled), total_(total), exact_(exact) {}
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
     // A message after an unfinished line starts on a line of its own.
@@ -139,8 +152,11 @@ class Progress {
         const double elapsed = std::chrono::duration<double>(now - start_).count();
         const double fps = elapsed > 0 ? done / elapsed : 0;
         std::string line = "frame " + std::to_string(done);
+        if (!exact_ && (done > total_ || (last && done != total_))) {
+            total_ = 0;
+        }
         if (total_ > 0) {
-            line += "/" + std::to_string(total_);
+            line += (exact_ || last ? "/" : "/~") + std::to_string(total_);
         }
         char rate[32];
         std::snprintf(rate, sizeof rate, "  %.1f fps", fps);
@@ -158,6 +174,7 @@ class Progress {
     using Clock = std::chrono::steady_clock;
     bool enabled_;
     std::int64_t total_;
+    bool exact_;
     Clock::time_point start_ = Clock::now();
     Clock::time_point shown_{};
     bool drawn_ = false;
@@ -186,11 +203,18 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
                  quoted(arguments.output).c_str());
 }
 
+// Notes and warnings on what the output could not carry as the input has it.
+void report_notices(const MediaWriter& writer) {
+    for (const MediaWriter::Notice& notice : writer.notices()) {
+        std::fprintf(stderr, "ocuvex: %s: %s\n", notice.warning ? "warning" : "note", notice.text.c_str());
+    }
+}
+
 void convert(const ConvertArguments& arguments) {
-    const OutputFormat* format = find_output_format(arguments.output);
-    if (format == nullptr) {
-        throw UsageError(quoted(arguments.output) + ": unknown output extension (use " + known_output_extensions() +
-                         ")");
+    std::string why;
+    std::optional<OutputFormat> format = find_output_format(arguments.output, &why);
+    if (!format) {
+        throw UsageError(quoted(arguments.output) + ": " + why);
     }
     VideoSettings video;
     video.codec = arguments.codec;
@@ -209,11 +233,29 @@ void convert(const ConvertArguments& arguments) {
     install_stop_handlers();
     ReaderOptions reading;
     reading.strict = arguments.strict;
+    reading.video_stream = arguments.video_stream;
+    reading.frame_rate = AVRational{arguments.frame_rate_num, arguments.frame_rate_den};
     MediaReader reader(arguments.input, reading);
-    FilterSettings settings = arguments.options.settings;
+    if (arguments.frame_rate_num > 0 && !reader.frame_rate_taken()) {
+        throw UsageError("--framerate: " + quoted(arguments.input) + " is not an image sequence");
+    }
+    if (reader.is_still()) {
+        format = as_single_picture(*format);  // one picture, named as given
+    }
+    // The input's word on which eye is where sets the swap, --swap on top.
+    const std::optional<StereoLayout> declared =
+        arguments.ignore_stereo_metadata ? std::nullopt : declared_stereo_layout(reader.video_stream());
+    const StereoReading stereo =
+        read_stereo_layout(arguments.options.settings.mode, reader.height(), declared, arguments.input);
+    FilterSettings asked = arguments.options.settings;
+    asked.swap_lr = (asked.swap_lr != 0) != stereo.metadata_swap ? 1 : 0;
+    FilterSettings settings = asked;
     const OutputGeometry geometry = compute_output_geometry(settings, reader.width(), reader.height());
     if (!arguments.quiet) {
-        report_corrections(arguments.options.settings, settings, FrameSize{reader.width(), reader.height()});
+        if (!stereo.message.empty()) {
+            std::fprintf(stderr, "ocuvex: note: %s\n", stereo.message.c_str());
+        }
+        report_corrections(asked, settings, FrameSize{reader.width(), reader.height()});
     }
     if (geometry.w <= 0 || geometry.h <= 0) {
         throw UsageError(quoted(arguments.input) + ": mode " + mode_name(settings.mode) +
@@ -225,7 +267,7 @@ void convert(const ConvertArguments& arguments) {
     if ((!still_out || reader.is_still()) && arguments.frame != 0) {
         throw UsageError("--frame: only for a still OUTPUT from a video INPUT");
     }
-    check_output_path(arguments.input, arguments.output, arguments.overwrite);
+    check_output_path(arguments.input, arguments.output, arguments.overwrite, format->is_sequence());
     if (still_out && !reader.seek_frame(arguments.frame)) {
         throw MediaError(quoted(arguments.input) + " has only " + std::to_string(reader.frames_in_input()) +
                          " frames; --frame counts from 0");
@@ -233,22 +275,25 @@ void convert(const ConvertArguments& arguments) {
 
     // The frame next() hands out first: the first one, or the one --frame found.
     const ConversionPlan plan = plan_conversion(settings, reader.frame(), FrameSize{geometry.w, geometry.h});
-    OutputFile file(arguments.output, arguments.overwrite);
+    OutputFile file(arguments.output, arguments.overwrite, format->is_sequence());
     describe_pictures(plan, video);
     video.frame_rate = reader.frame_rate();
     video.sample_aspect_ratio = reader.sample_aspect_ratio();
-    video.stereo_mode = stereo_mode_of(settings);
+    video.stereo_layout = output_stereo_layout(settings, stereo, declared);
+    video.field_order =
+        output_field_order(settings, {reader.width(), reader.height()}, {geometry.w, geometry.h}, reader.field_order());
+    video.quiet = arguments.quiet;
     MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
     if (!arguments.quiet) {
-        for (const std::vector<std::string>* notes : {&plan.notes, &writer.notes()}) {
-            for (const std::string& note : *notes) {
-                std::fprintf(stderr, "ocuvex: %s\n", note.c_str());
-            }
+        for (const std::string& note : plan.notes) {
+            std::fprintf(stderr, "ocuvex: %s\n", note.c_str());
         }
+        report_notices(writer);
     }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames());
+    Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames(),
+                      still_out || reader.expected_frames_exact());
     const std::int64_t written = convert_frames(reader, writer, plan, still_out ? 1 : 0,
                                                 [&progress](std::int64_t done) { progress.update(done); });
     if (written == 0) {
@@ -297,10 +342,13 @@ std::span<const CommandOption<ConvertArguments>> convert_options() { return kCon
 void write_convert_help(HelpWriter& out, bool with_settings) {
     out.usage("ocuvex convert [settings] [options] INPUT OUTPUT");
     out.paragraph(
-        "Converts every frame of INPUT, a video or still image FFmpeg can read, and writes OUTPUT in the\n"
-        "format its extension names: .mp4, .mkv, .mov (H.264 unless --codec says otherwise), .nut (MPEG-4\n"
-        "unless --codec says otherwise; holds rawvideo of any pixel format), with audio and subtitle streams\n"
-        "copied unchanged, or a still picture: .png, .jpg, .bmp, .tif.\n"
+        "Converts every frame of INPUT, a video, image sequence (in%04d.png) or still image FFmpeg can\n"
+        "read, and writes OUTPUT in the format its name asks for, with that container's usual encoder as\n"
+        "ffmpeg chooses it: .mp4, .mkv, .mov (H.264), .webm, .avi, .gif, ..., an image sequence\n"
+        "(out%04d.png) or a still picture (.png, .jpg, .bmp, .tif). What else INPUT carries is kept where\n"
+        "the container can hold it: audio, subtitles, attachments, a cover picture, other video streams,\n"
+        "chapters, metadata, the display matrix; what it cannot hold is converted as ffmpeg would (a note)\n"
+        "or left out (a warning). OUTPUT starts at 0, as ffmpeg's outputs do.\n"
         "OUTPUT appears only when complete; on any error, Ctrl-C or other signal nothing is left behind.");
     out.heading("Options");
     for (const CommandOption<ConvertArguments>& option : kConvertOptions) {
@@ -314,8 +362,11 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
         "and bit depth, which the output keeps where the encoder takes it (else the nearest it takes, with a\n"
         "note); settings that would cut its chroma samples in two work in 4:4:4, converted once, with a note.\n"
         "The anaglyph is made in 8-bit RGB; its H.264 output is 4:2:0. H.264 takes 4:2:0 only with even\n"
-        "sides: at an odd size it is 4:4:4 (or 4:2:2), with a note. Colour tags are kept. Matroska outputs\n"
-        "are tagged with their stereo layout (side-by-side, above/below or anaglyph) so players recognise it.");
+        "sides: at an odd size it is 4:4:4 (or 4:2:2), with a note. Colour tags are kept. When INPUT says\n"
+        "which eye is where (Matroska's StereoMode, MP4's stereo side data), the views are exchanged as\n"
+        "needed so that the output's left view is the left eye. Outputs say their stereo layout where the\n"
+        "container can: Matroska's StereoMode (the anaglyph's value not with FFmpeg 5.1, whose muxer drops\n"
+        "it), stereo side data in MP4 and MOV where the FFmpeg in use writes it.");
     out.heading("Examples, one per mode");
     for (const Example& example : kConvertExamples) {
         out.example(example.what, example.command);

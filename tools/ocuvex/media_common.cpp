@@ -1,9 +1,13 @@
 #include "tools/ocuvex/media_common.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -13,7 +17,7 @@ extern "C" {
 
 namespace ocuvex::cli {
 
-volatile std::sig_atomic_t stop_signal = 0;
+std::atomic<int> stop_signal{0};
 
 namespace {
 
@@ -53,9 +57,39 @@ void log_callback(void* context, int level, const char* format, va_list args) {
     last_error_line = printable(text);
 }
 
+// Removes a file, or a folder of files (an image sequence's), with calls a
+// signal handler may make.
+void remove_now(const char* path) {
+    if (unlink(path) == 0 || (errno != EISDIR && errno != EPERM)) {
+        return;
+    }
+    const int folder = open(path, O_RDONLY | O_DIRECTORY);
+    if (folder < 0) {
+        return;
+    }
+    alignas(dirent64) char entries[4096];
+    // Removing entries while reading may skip some, and another thread may
+    // still be writing a picture: read again until the folder itself goes.
+    for (int round = 0; round < 1000 && rmdir(path) != 0 && errno == ENOTEMPTY; ++round) {
+        lseek(folder, 0, SEEK_SET);
+        long size = 0;
+        while ((size = syscall(SYS_getdents64, folder, entries, sizeof entries)) > 0) {
+            for (long at = 0; at < size;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+                const char* name = entry->d_name;
+                if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) {
+                    unlinkat(folder, name, 0);
+                }
+                at += entry->d_reclen;
+            }
+        }
+    }
+    close(folder);
+}
+
 void on_stop_signal(int signal) {
-    if (stop_signal == 0) {
-        stop_signal = signal;
+    int first = 0;
+    if (stop_signal.compare_exchange_strong(first, signal)) {
         return;
     }
     // A closed pipe keeps failing writes; that is no reason to hurry.
@@ -65,7 +99,7 @@ void on_stop_signal(int signal) {
     // A second signal: end now, as the user insists, but take the
     // temporary file along.
     if (cleanup_armed != 0) {
-        unlink(cleanup_path.data());
+        remove_now(cleanup_path.data());
     }
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
@@ -138,8 +172,8 @@ void install_stop_handlers() {
 }
 
 void throw_if_stopped() {
-    if (stop_signal != 0) {
-        throw Interrupted(stop_signal);
+    if (const int signal = stop_signal.load(); signal != 0) {
+        throw Interrupted(signal);
     }
 }
 

@@ -3,6 +3,7 @@
 // and the stop request raised by a signal.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <stdexcept>
@@ -79,10 +80,14 @@ void clear_library_error();
 // install_stop_handlers() installs for every signal that ends the process
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE); a second one ends the process
 // at once, after removing the file named by set_signal_cleanup_path().
-extern volatile std::sig_atomic_t stop_signal;
+// Atomic: FFmpeg's threads take signals too, and two signals may be handled
+// on two threads at once; exactly one of them is the first.
+extern std::atomic<int> stop_signal;
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may use it");
 void install_stop_handlers();
 void throw_if_stopped();
-// The file a second signal removes before the process ends; empty: none.
+// The file (or folder of files) a second signal removes before the process
+// ends; empty: none.
 void set_signal_cleanup_path(const std::string& path);
 
 // Lets FFmpeg abandon blocking reads and writes once a stop is requested.

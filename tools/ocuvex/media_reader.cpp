@@ -1,5 +1,6 @@
 #include "tools/ocuvex/media_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -21,9 +22,6 @@ namespace {
 constexpr std::int64_t kMaxHeldBytes = std::int64_t{64} << 20;
 // Errors in a row from a decoder that takes no new packet: a stuck decoder.
 constexpr int kMaxErrorsInARow = 1000;
-
-// The image demuxers: one file, one picture.
-bool is_image_demuxer(std::string_view name) { return name == "image2" || name.ends_with("_pipe"); }
 
 bool is_valid(AVRational rate) { return rate.num > 0 && rate.den > 0; }
 
@@ -89,11 +87,19 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
     // Only local files, and nothing beside a file in memory: a playlist or
     // concat list must not reach the network.
     demuxer_options.set("protocol_whitelist", (format_->flags & AVFMT_FLAG_CUSTOM_IO) != 0 ? "none" : "file");
+    const bool rate_given = is_valid(options.frame_rate);
+    if (rate_given) {
+        demuxer_options.set(
+            "framerate",
+            (std::to_string(options.frame_rate.num) + "/" + std::to_string(options.frame_rate.den)).c_str());
+    }
     clear_library_error();
     AVFormatContext* opened = format_.release();
     int status = avformat_open_input(&opened, url.c_str(), nullptr, demuxer_options.get());
     format_.reset(opened);  // freed by avformat_open_input on failure
     throw_if_stopped();
+    // A demuxer takes the options it has and leaves the others.
+    frame_rate_taken_ = rate_given && av_dict_get(*demuxer_options.get(), "framerate", nullptr, 0) == nullptr;
     if (status == AVERROR_INVALIDDATA) {
         throw MediaError(quoted(name_) + " is not a video or image FFmpeg can read");
     }
@@ -109,16 +115,7 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
     if (status < 0 && status != AVERROR_EOF) {
         throw MediaError("cannot read " + quoted(name_) + ": " + av_error_text(status));
     }
-    const AVCodec* codec = nullptr;
-    video_index_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (video_index_ == AVERROR_STREAM_NOT_FOUND) {
-        throw MediaError(quoted(name_) + " has no video stream");
-    }
-    if (video_index_ < 0 || codec == nullptr) {
-        const int any = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        const AVCodecID id = any >= 0 ? format_->streams[any]->codecpar->codec_id : AV_CODEC_ID_NONE;
-        throw MediaError("cannot read " + quoted(name_) + ": no decoder for its " + avcodec_get_name(id) + " video");
-    }
+    const AVCodec* codec = choose_video_stream(options.video_stream);
     AVStream* stream = format_->streams[video_index_];
     decoder_.reset(avcodec_alloc_context3(codec));
     if (decoder_ == nullptr) {
@@ -159,19 +156,77 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
     if (stream->duration > 0 && format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
         announced_end_ = start + stream->duration;
     } else if (tagged != nullptr && av_parse_time(&tagged_duration, tagged->value, 1) == 0 && tagged_duration > 0) {
-        announced_end_ = start + av_rescale_q(tagged_duration, AV_TIME_BASE_Q, stream->time_base);
+        // FFmpeg's Matroska muxer writes the stream's end time there, other
+        // muxers its length: the earlier of the two ends is the one promised.
+        const std::int64_t tagged_end = av_rescale_q(tagged_duration, AV_TIME_BASE_Q, stream->time_base);
+        announced_end_ = std::min(tagged_end, start + tagged_end);
     }
-    is_still_ = is_image_demuxer(format_->iformat->name);
-    if (is_still_) {
-        expected_frames_ = 1;
-    } else if (stream->nb_frames > 0) {
-        expected_frames_ = stream->nb_frames;
-    } else if (format_->duration > 0 && is_valid(frame_rate_)) {
-        expected_frames_ = static_cast<std::int64_t>(
-            std::llround(static_cast<double>(format_->duration) * frame_rate_.num / frame_rate_.den / AV_TIME_BASE));
-    }
+    // An image demuxer reads one picture, or a sequence of them whose
+    // stream lasts one tick of 1/framerate per picture.
+    const std::string_view demuxer = format_->iformat->name;
+    is_still_ = demuxer.ends_with("_pipe") || (demuxer == "image2" && stream->duration <= 1);
+    estimate_frames();
     prime();
 }
+
+const AVCodec* MediaReader::choose_video_stream(int wanted) {
+    const AVCodec* codec = nullptr;
+    if (wanted < 0) {
+        video_index_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        if (video_index_ == AVERROR_STREAM_NOT_FOUND) {
+            throw MediaError(quoted(name_) + " has no video stream");
+        }
+        if (video_index_ < 0) {
+            video_index_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        }
+    } else {
+        int seen = 0;
+        video_index_ = -1;
+        for (unsigned i = 0; i < format_->nb_streams && video_index_ < 0; ++i) {
+            if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && seen++ == wanted) {
+                video_index_ = static_cast<int>(i);
+            }
+        }
+        if (video_index_ < 0) {
+            throw MediaError(quoted(name_) + " has no video stream " + std::to_string(wanted) + " (it has " +
+                             std::to_string(seen) + ", counted from 0)");
+        }
+        codec = avcodec_find_decoder(format_->streams[video_index_]->codecpar->codec_id);
+    }
+    if (video_index_ < 0 || codec == nullptr) {
+        const AVCodecID id = video_index_ >= 0 ? format_->streams[video_index_]->codecpar->codec_id : AV_CODEC_ID_NONE;
+        throw MediaError("cannot read " + quoted(name_) + ": no decoder for its " + avcodec_get_name(id) + " video");
+    }
+    return codec;
+}
+
+void MediaReader::estimate_frames() {
+    const AVStream* stream = format_->streams[video_index_];
+    const bool sequence = std::string_view(format_->iformat->name) == "image2";
+    expected_frames_exact_ = is_still_ || sequence || stream->nb_frames > 0;
+    if (is_still_) {
+        expected_frames_ = 1;
+        return;
+    }
+    if (stream->nb_frames > 0) {
+        expected_frames_ = stream->nb_frames;
+        return;
+    }
+    // A duration gives the frame count only at a constant frame rate: the
+    // rate FFmpeg guesses and the average it measured must agree (Matroska's
+    // default duration can still make a variable rate look constant).
+    const AVRational average = stream->avg_frame_rate;
+    const bool constant = sequence || (is_valid(average) && is_valid(frame_rate_) &&
+                                       std::abs(av_q2d(av_div_q(average, frame_rate_)) - 1) < 0.005);
+    const double seconds = stream->duration > 0    ? static_cast<double>(stream->duration) * av_q2d(stream->time_base)
+                           : format_->duration > 0 ? static_cast<double>(format_->duration) / AV_TIME_BASE
+                                                   : 0;
+    if (constant && seconds > 0 && is_valid(frame_rate_)) {
+        expected_frames_ = std::llround(seconds * av_q2d(frame_rate_));
+    }
+}
+
+std::int64_t MediaReader::start_time() const { return format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0; }
 
 void MediaReader::prime() {
     if (read_on(true, true) != Event::VideoFrame) {
@@ -188,11 +243,16 @@ void MediaReader::prime() {
     }
     first_pts_ = frame_->pts;
     sample_aspect_ratio_ = av_guess_sample_aspect_ratio(format_.get(), format_->streams[video_index_], frame_.get());
+    field_order_ = format_->streams[video_index_]->codecpar->field_order;
+    if (field_order_ == AV_FIELD_UNKNOWN) {
+        field_order_ = !frame_is_interlaced(frame_.get())    ? AV_FIELD_PROGRESSIVE
+                       : frame_top_field_first(frame_.get()) ? AV_FIELD_TT
+                                                             : AV_FIELD_BB;
+    }
 }
 
 bool MediaReader::is_copied_stream(int index) const {
-    const AVMediaType type = format_->streams[index]->codecpar->codec_type;
-    return index != video_index_ && (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE);
+    return index != video_index_ && format_->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT;
 }
 
 MediaReader::Event MediaReader::next() {

@@ -34,6 +34,13 @@ struct ReaderOptions {
     std::int64_t max_pixels = 0;   // of a decoded picture
     std::int64_t max_packets = 0;  // the input ends after this many
     int threads = 0;               // decoder threads; 0: one per core
+    // The video stream converted: the Nth (from 0) of the input's video
+    // streams in file order, as ffmpeg's -map 0:v:N counts them; -1: the
+    // one FFmpeg finds best.
+    int video_stream = -1;
+    // The frame rate of an image sequence (the demuxer's "framerate"); 0/1:
+    // the demuxer's default. See frame_rate_taken().
+    AVRational frame_rate{0, 1};
 };
 
 struct DamageTally {
@@ -58,17 +65,31 @@ class MediaReader {
     const std::string& name() const { return name_; }
     int width() const { return width_; }
     int height() const { return height_; }
-    // A single picture (PNG, JPEG, BMP, TIFF, ...) rather than a video.
+    // A single picture (PNG, JPEG, BMP, TIFF, ...) rather than a video or
+    // an image sequence.
     bool is_still() const { return is_still_; }
-    // Frames the container announces or its duration implies; 0 when unknown.
+    // Frames the container announces, or its duration implies at a constant
+    // frame rate; 0 when unknown (a variable frame rate).
     std::int64_t expected_frames() const { return expected_frames_; }
+    // Whether the container counts them (MP4's index, an image sequence's
+    // files) rather than the duration implying them.
+    bool expected_frames_exact() const { return expected_frames_exact_; }
+    // Whether the demuxer took ReaderOptions::frame_rate (an image sequence does).
+    bool frame_rate_taken() const { return frame_rate_taken_; }
+    // Where the input's timeline starts (its earliest stream), in
+    // AV_TIME_BASE units; 0 when it does not say.
+    std::int64_t start_time() const;
+    // The video's field order: the container's word, else the first
+    // frame's flags.
+    AVFieldOrder field_order() const { return field_order_; }
     const AVFormatContext* format() const { return format_.get(); }
     const AVStream* video_stream() const { return format_->streams[video_index_]; }
     // The video's frame rate as FFmpeg guesses it; 0/1 when unknown.
     AVRational frame_rate() const { return frame_rate_; }
     // The first frame's pixel aspect ratio as FFmpeg judges it; 0/1 when unknown.
     AVRational sample_aspect_ratio() const { return sample_aspect_ratio_; }
-    // True for the audio and subtitle streams a conversion carries over.
+    // True for the streams whose packets next() hands on: every stream but
+    // the converted video (attachments have none).
     bool is_copied_stream(int index) const;
 
     enum class Event { VideoFrame, Packet, End };
@@ -99,6 +120,8 @@ class MediaReader {
 
   private:
     void open(const std::string& url, const ReaderOptions& options);
+    const AVCodec* choose_video_stream(int wanted);
+    void estimate_frames();
     void prime();
     Event read_on(bool hold_packets, bool judge_damage);
     void send_video_packet(bool judge_damage);
@@ -122,7 +145,10 @@ class MediaReader {
     int width_ = 0;
     int height_ = 0;
     bool is_still_ = false;
+    bool frame_rate_taken_ = false;
+    AVFieldOrder field_order_ = AV_FIELD_UNKNOWN;
     std::int64_t expected_frames_ = 0;
+    bool expected_frames_exact_ = false;
     AVRational frame_rate_{0, 1};
     AVRational sample_aspect_ratio_{0, 1};
     bool timestamps_may_jump_ = false;  // the format allows discontinuities

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <span>
 
@@ -10,6 +11,7 @@
 #include "tools/ocuvex/media_reader.h"
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -18,20 +20,17 @@ namespace ocuvex::cli {
 
 namespace {
 
-// Stills go through the image2 muxer's pipe variant: it writes the one
-// picture to the file the writer opened, whatever characters its name holds.
-constexpr std::array<OutputFormat, 10> kOutputFormats = {{
-    {".mp4", "mp4", "libx264", false},
-    {".mkv", "matroska", "libx264", false},
-    {".mov", "mov", "libx264", false},
-    {".nut", "nut", "mpeg4", false},  // holds rawvideo of any pixel format
-    {".png", "image2pipe", "png", true},
-    {".jpg", "image2pipe", "mjpeg", true},
-    {".jpeg", "image2pipe", "mjpeg", true},
-    {".bmp", "image2pipe", "bmp", true},
-    {".tif", "image2pipe", "tiff", true},
-    {".tiff", "image2pipe", "tiff", true},
-}};
+// The name's file name part, after the last slash.
+std::string_view file_name_of(std::string_view path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Whether an image file name holds a frame number pattern (%d, %04d).
+bool has_frame_pattern(const std::string& name) {
+    char expanded[1024];
+    return av_get_frame_filename2(expanded, sizeof expanded, name.c_str(), 1, 0) == 0;
+}
 
 // x264's own default (23) softens the fine colour edges an anaglyph is made of.
 constexpr int kDefaultX264Crf = 18;
@@ -125,31 +124,50 @@ const AVCodec* find_video_encoder(const std::string& name) {
 
 }  // namespace
 
-const OutputFormat* find_output_format(std::string_view path) {
-    const auto slash = path.find_last_of('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+std::optional<OutputFormat> find_output_format(std::string_view path, std::string* why) {
+    const std::string name(file_name_of(path));
+    const auto refuse = [why](std::string reason) -> std::optional<OutputFormat> {
+        if (why != nullptr) {
+            *why = std::move(reason);
+        }
+        return std::nullopt;
+    };
     const auto dot = name.find_last_of('.');
-    if (dot == std::string_view::npos) {
-        return nullptr;
+    const AVOutputFormat* muxer =
+        dot == std::string::npos || dot + 1 == name.size() ? nullptr : av_guess_format(nullptr, name.c_str(), nullptr);
+    if (muxer == nullptr) {
+        return refuse("unknown output extension (use " + known_output_extensions() + ")");
     }
-    std::string extension(name.substr(dot));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    for (const OutputFormat& format : kOutputFormats) {
-        if (extension == format.extension) {
-            return &format;
+    const AVCodecID codec_id = av_guess_codec(muxer, nullptr, name.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+    const AVCodec* codec = codec_id != AV_CODEC_ID_NONE ? avcodec_find_encoder(codec_id) : nullptr;
+    if (codec == nullptr) {
+        return refuse(std::string("the ") + muxer->name + " format holds no video " +
+                      (codec_id == AV_CODEC_ID_NONE ? "" : std::string("this FFmpeg can encode ")) + "(use " +
+                      known_output_extensions() + ")");
+    }
+    OutputFormat format{muxer->name, codec->name, OutputKind::Video};
+    if (std::string_view(muxer->name) == "image2") {
+        format.kind = OutputKind::Sequence;
+        if (!has_frame_pattern(name)) {
+            format = as_single_picture(format);
         }
     }
-    return nullptr;
+    return format;
+}
+
+OutputFormat as_single_picture(const OutputFormat& format) {
+    OutputFormat still = format;
+    if (format.is_sequence()) {
+        // The pipe variant writes the one picture to the file the writer
+        // opened, whatever characters its name holds.
+        still.kind = OutputKind::Still;
+        still.muxer = "image2pipe";
+    }
+    return still;
 }
 
 std::string known_output_extensions() {
-    std::string list;
-    for (const OutputFormat& format : kOutputFormats) {
-        list += list.empty() ? "" : ", ";
-        list += format.extension;
-    }
-    return list;
+    return ".mp4, .mkv, .mov, .webm, .avi, .gif, out%04d.png, .png, .jpg or another format FFmpeg writes video in";
 }
 
 std::string codec_choice_problem(const OutputFormat& format, const VideoSettings& video) {
@@ -228,9 +246,12 @@ MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_
 
     open_encoder(codec, pixel_format);
     note_pixel_format(codec, pixel_format);
-    add_video_stream();
-    if (copy_from != nullptr && !format.is_still()) {
-        add_copied_streams(*copy_from);
+    const MediaReader* source = format.is_still() ? nullptr : copy_from;
+    add_video_stream(source);
+    if (source != nullptr) {
+        start_ = source->start_time();
+        add_carried_streams(*source);
+        copy_chapters(source->format(), muxer_.get(), start_);
     }
     open_file(temp_path);
 }
@@ -277,6 +298,10 @@ void MediaWriter::open_encoder(const AVCodec* codec, AVPixelFormat pixel_format)
     } else if (name == "libx264") {
         then(av_opt_set_int(encoder->priv_data, "crf", kDefaultX264Crf, 0));
     }
+    if (name == "libx265") {
+        // x265 prints to standard error itself, past FFmpeg's log.
+        then(av_opt_set(encoder->priv_data, "x265-params", video_.quiet ? "log-level=none" : "log-level=error", 0));
+    }
     if ((muxer_->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
@@ -317,18 +342,18 @@ void MediaWriter::note_pixel_format(const AVCodec* codec, AVPixelFormat pixel_fo
     const std::string size = std::to_string(video_.w) + "x" + std::to_string(video_.h);
     if (needs_even_subsampled_sides(codec) && even != pixel_format) {
         const std::string standard = codec->id == AV_CODEC_ID_H264 ? "H.264" : "H.265";
-        notes_.push_back("note: " + quoted(final_path_) + " is " + size + " pixels and " + standard +
-                         " takes 4:2:0 only with even sides, so it is " + chosen + ", profile " +
-                         profile_name(codec->id, pixel_format) +
-                         ", which browsers and most hardware players cannot play; settings that give even sides "
-                         "make a widely playable file");
+        notices_.push_back(Notice{false, quoted(final_path_) + " is " + size + " pixels and " + standard +
+                                             " takes 4:2:0 only with even sides, so it is " + chosen + ", profile " +
+                                             profile_name(codec->id, pixel_format) +
+                                             ", which browsers and most hardware players cannot play; settings "
+                                             "that give even sides make a widely playable file"});
     } else if (pixel_format != video_.source_format && video_.source_format != AV_PIX_FMT_NONE && !format_.is_still()) {
-        notes_.push_back("note: " + std::string(codec->name) + " takes no " + given + "; " + quoted(final_path_) +
-                         " is " + chosen);
+        notices_.push_back(Notice{
+            false, std::string(codec->name) + " takes no " + given + "; " + quoted(final_path_) + " is " + chosen});
     }
 }
 
-void MediaWriter::add_video_stream() {
+void MediaWriter::add_video_stream(const MediaReader* source) {
     AVStream* stream = avformat_new_stream(muxer_.get(), nullptr);
     if (stream == nullptr || avcodec_parameters_from_context(stream->codecpar, encoder_.get()) < 0) {
         throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
@@ -336,55 +361,138 @@ void MediaWriter::add_video_stream() {
     stream->time_base = encoder_->time_base;
     stream->avg_frame_rate = encoder_->framerate;
     stream->sample_aspect_ratio = video_.sample_aspect_ratio;
-    if (video_.stereo_mode != nullptr && std::string_view(format_.muxer) == "matroska" &&
-        av_dict_set(&stream->metadata, "stereo_mode", video_.stereo_mode, 0) < 0) {
-        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
-    }
-    streams_.push_back(OutputStream{stream, encoder_->time_base, {}});
-}
-
-void MediaWriter::add_copied_streams(const MediaReader& source) {
-    const AVFormatContext* input = source.format();
-    AVStream* video = streams_[0].stream;
-    const AVDictionaryEntry* language = av_dict_get(source.video_stream()->metadata, "language", nullptr, 0);
-    if (av_dict_copy(&muxer_->metadata, input->metadata, 0) < 0 ||
-        (language != nullptr && av_dict_set(&video->metadata, "language", language->value, 0) < 0)) {
-        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
-    }
-    stream_of_input_.assign(input->nb_streams, -1);
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (!source.is_copied_stream(static_cast<int>(i))) {
-            continue;
+    // The container's word; the pictures themselves are coded progressive.
+    stream->codecpar->field_order = video_.field_order;
+    if (source != nullptr) {
+        const AVStream* input = source->video_stream();
+        // The input video's tags (language, title, timecode, ...) but the
+        // ones that described its old coding and layout.
+        bool kept = av_dict_copy(&stream->metadata, input->metadata, 0) >= 0;
+        for (const char* stale : {"stereo_mode", "encoder", "ENCODER", "DURATION"}) {
+            kept = kept && av_dict_set(&stream->metadata, stale, nullptr, 0) >= 0;
         }
-        const AVStream* in = input->streams[i];
-        if (avformat_query_codec(muxer_->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0) {
-            throw MediaError(quoted(final_path_) + " cannot hold stream " + std::to_string(i) + " of " +
-                             quoted(source.name()) + " (" + avcodec_get_name(in->codecpar->codec_id) + " " +
-                             av_get_media_type_string(in->codecpar->codec_type) + "); try .mkv");
-        }
-        AVStream* out = avformat_new_stream(muxer_.get(), nullptr);
-        if (out == nullptr || avcodec_parameters_copy(out->codecpar, in->codecpar) < 0 ||
-            av_dict_copy(&out->metadata, in->metadata, 0) < 0) {
+        stream->disposition = input->disposition & ~AV_DISPOSITION_ATTACHED_PIC;
+        // The display matrix (a phone's upright clip): the pictures keep their orientation.
+        const AVPacketSideData* matrix = stream_side_data(input, AV_PKT_DATA_DISPLAYMATRIX);
+        if (!kept || (matrix != nullptr &&
+                      !set_stream_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, matrix->data, matrix->size))) {
             throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
         }
-        out->codecpar->codec_tag = 0;
-        out->time_base = in->time_base;
+        if (matrix != nullptr && matrix->size >= 9 * sizeof(std::int32_t) &&
+            !muxer_writes_display_matrix(muxer_->oformat)) {
+            char rotation[32];
+            std::snprintf(rotation, sizeof rotation, "%g",
+                          av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix->data)));
+            notices_.push_back(Notice{true, "the display matrix (rotation " + std::string(rotation) +
+                                                " degrees) left out: " + quoted(final_path_) + " cannot hold it"});
+        }
+    }
+    tag_stereo_layout(stream);
+    OutputStream entry;
+    entry.stream = stream;
+    entry.source_time_base = encoder_->time_base;
+    streams_.push_back(std::move(entry));
+}
+
+void MediaWriter::tag_stereo_layout(AVStream* stream) {
+    if (!video_.stereo_layout) {
+        return;
+    }
+    const StereoLayout& layout = *video_.stereo_layout;
+    const std::string_view muxer = muxer_->oformat->name;
+    bool tagged = true;
+    if (muxer == "matroska" || muxer == "webm") {
+        // Matroska's StereoMode from its name; WebM allows only the halves.
+        const char* mode = matroska_stereo_mode(layout);
+        if (mode != nullptr && (muxer == "matroska" || layout.packing == StereoPacking::SideBySide ||
+                                layout.packing == StereoPacking::AboveBelow)) {
+            tagged = av_dict_set(&stream->metadata, "stereo_mode", mode, 0) >= 0;
+        }
+    } else if (layout.packing == StereoPacking::SideBySide || layout.packing == StereoPacking::AboveBelow) {
+        // Stereo-3D side data, for the muxers that write it: MP4's st3d box
+        // (an unofficial extension to FFmpeg, which writes it only when told
+        // so), and since FFmpeg 7.1 the vexu box of MP4 and MOV.
+        tagged = set_stream_stereo3d(
+            stream, layout.packing == StereoPacking::SideBySide ? AV_STEREO3D_SIDEBYSIDE : AV_STEREO3D_TOPBOTTOM,
+            layout.left_first ? 0 : AV_STEREO3D_FLAG_INVERT);
+        if (muxer == "mp4") {
+            muxer_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+        }
+    }
+    if (!tagged) {
+        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+    }
+}
+
+void MediaWriter::add_carried_streams(const MediaReader& source) {
+    const AVFormatContext* input = source.format();
+    if (av_dict_copy(&muxer_->metadata, input->metadata, 0) < 0 ||
+        av_dict_set(&muxer_->metadata, "encoder", nullptr, 0) < 0) {
+        throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+    }
+    const std::vector<StreamChoice> choices =
+        plan_streams(input, source.video_stream()->index, muxer_->oformat, final_path_);
+    stream_of_input_.assign(input->nb_streams, -1);
+    for (const StreamChoice& choice : choices) {
+        if (!choice.message.empty()) {
+            notices_.push_back(Notice{choice.action == StreamAction::Omit, choice.message});
+        }
+        if (choice.action == StreamAction::Omit || choice.action == StreamAction::Carried) {
+            continue;
+        }
+        const AVStream* in = input->streams[choice.index];
+        AVStream* out = avformat_new_stream(muxer_.get(), nullptr);
+        if (out == nullptr) {
+            throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+        }
+        OutputStream entry;
+        entry.stream = out;
+        entry.source_time_base = in->time_base;
+        entry.input_time_base = in->time_base;
+        entry.starts_at_zero = (in->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+        if (choice.action == StreamAction::Attach) {
+            make_cover_attachment(in, out);
+            continue;  // its data is the attachment; its packet has no place
+        }
+        if (av_dict_copy(&out->metadata, in->metadata, 0) < 0) {
+            throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+        }
         out->disposition = in->disposition;
-        stream_of_input_[i] = static_cast<int>(streams_.size());
-        streams_.push_back(OutputStream{out, in->time_base, {}});
+        if (choice.action == StreamAction::Convert) {
+            entry.converter =
+                make_stream_converter(in, choice.codec, out, muxer_->oformat, video_.w, video_.h, final_path_);
+            entry.source_time_base = entry.converter->time_base();
+            if (av_dict_set(&out->metadata, "encoder", nullptr, 0) < 0) {
+                throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+            }
+        } else {
+            if (avcodec_parameters_copy(out->codecpar, in->codecpar) < 0 || !copy_stream_side_data(in, out)) {
+                throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
+            }
+            out->codecpar->codec_tag = 0;
+            out->time_base = in->time_base;
+        }
+        if (in->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT) {
+            continue;  // an attachment has no packets
+        }
+        stream_of_input_[choice.index] = static_cast<int>(streams_.size());
+        streams_.push_back(std::move(entry));
     }
 }
 
 void MediaWriter::open_file(const std::string& temp_path) {
-    if ((muxer_->oformat->flags & AVFMT_NOFILE) == 0) {
+    if (!temp_path.empty()) {
+        // The mp4 muxer reopens the file by this name to move its index to
+        // the front; the image2 muxer makes each picture's file name from it.
         const std::string url = "file:" + temp_path;
-        // The mp4 muxer reopens the file by this name to move its index to the front.
         av_freep(&muxer_->url);
         muxer_->url = av_strdup(url.c_str());
         if (muxer_->url == nullptr) {
             throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
         }
-        const int status = avio_open2(&muxer_->pb, url.c_str(), AVIO_FLAG_WRITE, &muxer_->interrupt_callback, nullptr);
+    }
+    if ((muxer_->oformat->flags & AVFMT_NOFILE) == 0) {
+        const int status = avio_open2(&muxer_->pb, muxer_->url, AVIO_FLAG_WRITE, &muxer_->interrupt_callback, nullptr);
         if (status < 0) {
             fail_write(status);
         }
@@ -481,7 +589,8 @@ void MediaWriter::drain_encoder(bool flushing) {
         throw_if_stopped();
         // Ticks count from the first frame's own time, which goes back in.
         av_packet_rescale_ts(packet_.get(), encoder_->time_base, video.stream->time_base);
-        const std::int64_t origin = av_rescale_q(sync_.origin(), picture_time_base_, video.stream->time_base);
+        const std::int64_t origin = av_rescale_q(sync_.origin(), picture_time_base_, video.stream->time_base) -
+                                    av_rescale_q(start_, AV_TIME_BASE_Q, video.stream->time_base);
         packet_->pts = packet_->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet_->pts + origin;
         packet_->dts = packet_->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet_->dts + origin;
         write_to_muxer(video, packet_.get());
@@ -508,7 +617,18 @@ void MediaWriter::write_packet(AVPacket* packet) {
         av_packet_unref(packet);
         return;
     }
-    write_to_muxer(streams_[static_cast<std::size_t>(out)], packet);
+    OutputStream& stream = streams_[static_cast<std::size_t>(out)];
+    if (stream.starts_at_zero) {
+        const std::int64_t shift = av_rescale_q(start_, AV_TIME_BASE_Q, stream.input_time_base);
+        packet->pts = packet->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->pts - shift;
+        packet->dts = packet->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet->dts - shift;
+    }
+    if (stream.converter == nullptr) {
+        write_to_muxer(stream, packet);
+        return;
+    }
+    stream.converter->convert(packet, [this, &stream](AVPacket* converted) { write_to_muxer(stream, converted); });
+    av_packet_unref(packet);
 }
 
 void MediaWriter::finish() {
@@ -517,6 +637,12 @@ void MediaWriter::finish() {
         fail_write(status);
     }
     drain_encoder(true);
+    for (OutputStream& stream : streams_) {
+        if (stream.converter != nullptr) {
+            stream.converter->convert(nullptr,
+                                      [this, &stream](AVPacket* converted) { write_to_muxer(stream, converted); });
+        }
+    }
     status = av_write_trailer(muxer_.get());
     if (status < 0) {
         fail_write(status);

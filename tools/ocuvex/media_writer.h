@@ -1,25 +1,31 @@
 // Writes converted frames through libavcodec and libavformat: a video in the
-// container OUTPUT's extension names, with the input's audio and subtitle
-// streams copied unchanged, or a single still picture (the image2 muxer).
+// container OUTPUT's name asks for, carrying what the input holds besides
+// its converted video (streams, chapters, metadata, the display matrix), an
+// image sequence, or a single still picture (the image2 muxers).
 // Pictures come in one pixel format (the source's own for the copy modes,
 // the core's 32-bit pixels for the anaglyph) and are encoded in it where the
 // encoder takes it, else in the nearest format it takes; the colour tags go
 // along.
 //
 // The output streams are a table: the encoded video first, then one entry
-// per carried input stream, each with the time base its packets come in and
-// the timestamps it has handed to the muxer.
+// per carried input stream, each with the time base its packets come in,
+// the timestamps it has handed to the muxer and, for a stream converted to
+// a codec the container holds, its converter. Every timestamp is moved so
+// that the output starts at 0, as the ffmpeg program's outputs do.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tools/ocuvex/media_common.h"
+#include "tools/ocuvex/media_layout.h"
 #include "tools/ocuvex/media_pixels.h"
 #include "tools/ocuvex/media_planes.h"
+#include "tools/ocuvex/media_streams.h"
 #include "tools/ocuvex/media_timestamps.h"
 
 extern "C" {
@@ -31,17 +37,31 @@ namespace ocuvex::cli {
 
 class MediaReader;
 
-struct OutputFormat {
-    const char* extension;      // lower case, with the dot
-    const char* muxer;          // libavformat's name
-    const char* default_codec;  // libavcodec's encoder name
-    bool still;                 // one picture rather than a video
-    bool is_still() const { return still; }
+enum class OutputKind {
+    Video,
+    Still,     // one picture
+    Sequence,  // one picture file per frame, numbered by the name's pattern (out%04d.png)
 };
 
-// The format OUTPUT's extension names (case does not matter), or null.
-const OutputFormat* find_output_format(std::string_view path);
-// The extensions find_output_format() knows, for messages: ".mp4, .mkv, ...".
+struct OutputFormat {
+    const char* muxer;          // libavformat's name
+    const char* default_codec;  // libavcodec's encoder name
+    OutputKind kind = OutputKind::Video;
+    bool is_still() const { return kind == OutputKind::Still; }
+    bool is_sequence() const { return kind == OutputKind::Sequence; }
+};
+
+// The format OUTPUT's name asks for, as the ffmpeg program chooses it: the
+// muxer its extension names (in any case), with that container's usual
+// video encoder. An image format writes one picture (Still), or one file per
+// frame when the name holds a frame number pattern such as %04d (Sequence).
+// Nothing, with the reason in `why`, when FFmpeg has no muxer for the
+// extension or the format holds no video.
+std::optional<OutputFormat> find_output_format(std::string_view path, std::string* why = nullptr);
+// The same image format writing one picture under the name as it stands:
+// what a pattern name gets from a still input.
+OutputFormat as_single_picture(const OutputFormat& format);
+// A few extensions for messages: ".mp4, .mkv, ...".
 std::string known_output_extensions();
 
 struct VideoSettings {
@@ -49,9 +69,11 @@ struct VideoSettings {
     int h = 0;
     AVRational frame_rate{0, 1};  // the input's; 0/1 when unknown
     AVRational sample_aspect_ratio{0, 1};
-    std::string codec;                  // empty: the format's default
-    std::optional<int> crf;             // empty: the codec's sensible default
-    const char* stereo_mode = nullptr;  // Matroska's name of the layout, or null
+    std::string codec;                            // empty: the format's default
+    std::optional<int> crf;                       // empty: the codec's sensible default
+    std::optional<StereoLayout> stereo_layout;    // tagged where the container can say it
+    AVFieldOrder field_order = AV_FIELD_UNKNOWN;  // of the container's video stream
+    bool quiet = false;                           // silences the encoders' own logs too
     // The pictures handed in: a source's own pixels in this format (the copy
     // modes), or with NONE the core's 32-bit B, G, R, X pixels (the anaglyph).
     AVPixelFormat source_format = AV_PIX_FMT_NONE;
@@ -82,9 +104,11 @@ AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat source_for
 class MediaWriter {
   public:
     // Opens the encoder and writes the container's header to `temp_path`
-    // (nothing for a muxer without a file, such as "null"). `final_path`
-    // names the output in messages. Streams of `copy_from` that it carries
-    // (audio, subtitles) are copied unchanged. Throws MediaError.
+    // (for a sequence, the pattern of its files; nothing for a muxer without
+    // a file, such as "null"). `final_path` names the output in messages.
+    // What `copy_from` holds besides its converted video is carried as
+    // plan_streams() decides, its chapters and metadata too, and the output
+    // starts at 0. Throws MediaError.
     MediaWriter(const std::string& temp_path, const std::string& final_path, const OutputFormat& format,
                 const VideoSettings& video, const MediaReader* copy_from);
     MediaWriter(const MediaWriter&) = delete;
@@ -107,10 +131,17 @@ class MediaWriter {
 
     AVRational encoder_time_base() const { return encoder_->time_base; }
     AVPixelFormat encoder_pixel_format() const { return encoder_->pix_fmt; }
-    // One line each on what the user should know about the encoding: another
-    // pixel format than the pictures', or a profile an odd size forces.
-    const std::vector<std::string>& notes() const { return notes_; }
     std::int64_t frames_dropped() const { return frames_dropped_; }
+    // Lines for the user on what the output could not carry as the input
+    // has it: a stream converted (a note), a stream or the display matrix
+    // left out (a warning); and on the video's encoding: another pixel
+    // format than the pictures' (a note), a profile an odd size forces (a
+    // note).
+    struct Notice {
+        bool warning;
+        std::string text;
+    };
+    const std::vector<Notice>& notices() const { return notices_; }
 
   private:
     // One stream of the output and what its packets need on the way in.
@@ -118,13 +149,17 @@ class MediaWriter {
         AVStream* stream = nullptr;   // owned by the muxer
         AVRational source_time_base;  // of the packets handed in
         MuxTimestamps timestamps;
+        AVRational input_time_base{0, 1};            // of the input stream's packets, before conversion
+        bool starts_at_zero = true;                  // its times move with the timeline; not a cover picture's
+        std::unique_ptr<StreamConverter> converter;  // null: copied unchanged
     };
 
     void open_encoder(const AVCodec* codec, AVPixelFormat pixel_format);
     void note_pixel_format(const AVCodec* codec, AVPixelFormat pixel_format);
     FramePtr new_picture() const;
-    void add_video_stream();
-    void add_copied_streams(const MediaReader& source);
+    void add_video_stream(const MediaReader* source);
+    void tag_stereo_layout(AVStream* stream);
+    void add_carried_streams(const MediaReader& source);
     void open_file(const std::string& temp_path);
     void drain_encoder(bool flushing);
     void write_to_muxer(OutputStream& stream, AVPacket* packet);
@@ -143,8 +178,9 @@ class MediaWriter {
     AVRational picture_time_base_{0, 1};  // of the times write_picture() is given
     std::vector<OutputStream> streams_;   // [0] the encoded video, in the muxer's time base
     std::vector<int> stream_of_input_;    // input stream index -> streams_ index, or -1
+    std::vector<Notice> notices_;
+    std::int64_t start_ = 0;  // the input's start, AV_TIME_BASE units: the output's 0
     std::int64_t frames_dropped_ = 0;
-    std::vector<std::string> notes_;
 };
 
 }  // namespace ocuvex::cli

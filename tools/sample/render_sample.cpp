@@ -82,8 +82,8 @@ int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int 
                 const std::vector<Ball>& balls) {
     using namespace ocuvex::cli;
     try {
-        const OutputFormat* format = find_output_format(path);
-        if (format == nullptr || format->is_still()) {
+        const std::optional<OutputFormat> format = find_output_format(path);
+        if (!format || format->kind != OutputKind::Video) {
             std::fprintf(stderr, "ocuvex_render_sample: '%s': expected a .mkv, .mp4 or .mov name\n", path);
             return 2;
         }
@@ -93,7 +93,7 @@ int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int 
         video.w = 2 * w;
         video.h = h;
         video.frame_rate = AVRational{24, 1};
-        video.stereo_mode = "left_right";
+        video.stereo_layout = StereoLayout{StereoPacking::SideBySide, true};
         MediaWriter writer(file.temp_path(), path, *format, video, nullptr);
         for (int t = 0; t < frames; ++t) {
             render_view(frame, 2 * w, 0, w, h, -1, t, balls);
