@@ -166,6 +166,28 @@ TEST(FillColour, TheSourcesMatrixRangeDepthAndComponentOrder) {
     }
 }
 
+// A damaged stream's numbers, as a decoder copies them into the picture:
+// those FFmpeg names stay, the rest become unspecified.
+TEST(ColourTags, NumbersFFmpegHasNoNameForBecomeUnspecified) {
+    FramePtr picture = allocate_frame();
+    const auto store = [](auto& tag, int number) { std::memcpy(&tag, &number, sizeof number); };
+    store(picture->colorspace, AVCOL_SPC_BT2020_NCL);
+    store(picture->color_range, 7);
+    store(picture->color_primaries, 17);  // in the gap below EBU 3213
+    store(picture->color_trc, -3);
+    store(picture->chroma_location, 12);
+    forget_unknown_colour_tags(picture.get());
+    const ColourDescription expected{AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_UNSPECIFIED, AVCOL_PRI_UNSPECIFIED,
+                                     AVCOL_TRC_UNSPECIFIED, AVCHROMA_LOC_UNSPECIFIED};
+    EXPECT_TRUE(colour_of(picture.get()) == expected);
+
+    store(picture->color_primaries, AVCOL_PRI_EBU3213);
+    store(picture->chroma_location, AVCHROMA_LOC_BOTTOM);
+    forget_unknown_colour_tags(picture.get());
+    EXPECT_EQ(picture->color_primaries, AVCOL_PRI_EBU3213);
+    EXPECT_EQ(picture->chroma_location, AVCHROMA_LOC_BOTTOM);
+}
+
 // A w x h picture whose every sample of every plane is a different number.
 FramePtr numbered_picture(AVPixelFormat format, int w, int h) {
     FramePtr picture = allocate_frame();

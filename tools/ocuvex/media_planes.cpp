@@ -110,7 +110,27 @@ std::uint16_t quantize(double value, int depth, bool chroma, bool full) {
     return static_cast<std::uint16_t>(std::clamp(std::floor(sample + 0.5), 0.0, max));
 }
 
+// `tag` when FFmpeg names its number; `unspecified` otherwise. The number is
+// read as an int, as the enum may hold anything a decoder stored in it.
+template <typename Tag>
+void forget_if_unknown(Tag& tag, int count, const char* (*name_of)(Tag), Tag unspecified) {
+    static_assert(sizeof(Tag) == sizeof(int));
+    int number = 0;
+    std::memcpy(&number, &tag, sizeof number);
+    if (number < 0 || number >= count || name_of(static_cast<Tag>(number)) == nullptr) {
+        tag = unspecified;
+    }
+}
+
 }  // namespace
+
+void forget_unknown_colour_tags(AVFrame* picture) {
+    forget_if_unknown(picture->colorspace, AVCOL_SPC_NB, av_color_space_name, AVCOL_SPC_UNSPECIFIED);
+    forget_if_unknown(picture->color_range, AVCOL_RANGE_NB, av_color_range_name, AVCOL_RANGE_UNSPECIFIED);
+    forget_if_unknown(picture->color_primaries, AVCOL_PRI_NB, av_color_primaries_name, AVCOL_PRI_UNSPECIFIED);
+    forget_if_unknown(picture->color_trc, AVCOL_TRC_NB, av_color_transfer_name, AVCOL_TRC_UNSPECIFIED);
+    forget_if_unknown(picture->chroma_location, AVCHROMA_LOC_NB, av_chroma_location_name, AVCHROMA_LOC_UNSPECIFIED);
+}
 
 ColourDescription colour_of(const AVFrame* picture) {
     return ColourDescription{picture->colorspace, picture->color_range, picture->color_primaries, picture->color_trc,

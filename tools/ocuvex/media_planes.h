@@ -31,6 +31,11 @@ struct ColourDescription {
 };
 
 ColourDescription colour_of(const AVFrame* picture);
+// Decoders copy a damaged stream's colour numbers into the picture as they
+// find them; a number FFmpeg has no name for is no tag to carry (nor a value
+// C++ may read as the enum), so it becomes "unspecified". Call it on every
+// decoded picture before anything reads its colour.
+void forget_unknown_colour_tags(AVFrame* picture);
 void set_colour(AVFrame* picture, const ColourDescription& colour);
 
 // RGB (or GBR) pictures, as opposed to YUV and gray ones.

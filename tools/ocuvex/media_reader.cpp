@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "tools/ocuvex/libav_compat.h"
+#include "tools/ocuvex/media_planes.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -400,6 +401,7 @@ void MediaReader::decode_failed(int status, bool judge_damage) {
 
 void MediaReader::take_frame(bool judge_damage) {
     AVFrame* frame = frame_.get();
+    forget_unknown_colour_tags(frame);
     const bool corrupt_packet = corrupt_packets_pending_ > 0;
     if (corrupt_packet) {
         --corrupt_packets_pending_;
