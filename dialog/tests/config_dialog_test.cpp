@@ -19,7 +19,10 @@ using testing::FakeDialog;
 constexpr std::int32_t kAllModes[] = {MODE_NOP,       MODE_DEINTERLACE, MODE_CENTERING, MODE_ANAGLYPH,
                                       MODE_SBS_TO_AB, MODE_AB_TO_SBS,   MODE_ALIGNMENT, MODE_CROPPING};
 
-bool same_record(const FilterSettings& a, const FilterSettings& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// The record is what the host stores: the same bytes, not just equal fields.
+bool same_record(const FilterSettings& a, const FilterSettings& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;  // NOLINT(bugprone-suspicious-memory-comparison)
+}
 
 class ConfigDialogTest : public ::testing::Test {
   protected:

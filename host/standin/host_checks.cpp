@@ -93,7 +93,7 @@ void check_registration(const ModuleEntry& module, std::vector<std::string>& fai
                     listed[0].func_ptr != nullptr && listed[1].func_ptr != nullptr;
     }
     expect(failures, listed_ok, "the hosts do not list \"Config\" as \"0ii\" and \"0iiiiiiiiii\"");
-    if (listed_ok && object != nullptr) {
+    if (listed_ok && object != nullptr && object->func_list != nullptr) {
         const host::ScriptFunctionDef* entry = object->func_list;
         expect(failures,
                entry[1].name == nullptr && entry[2].func_ptr == nullptr && entry[2].name == nullptr &&

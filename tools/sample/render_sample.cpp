@@ -140,9 +140,10 @@ int main(int argc, char** argv) {
     const char* output = nullptr;
     for (int i = 1; i < argc; ++i) {
         const bool has_value = i + 1 < argc;
-        if (std::strcmp(argv[i], "--view-size") == 0 && has_value && parse_size(argv[i + 1], w, h)) {
-            ++i;
-        } else if (std::strcmp(argv[i], "--frames") == 0 && has_value && parse_count(argv[i + 1], 1, 100000, frames)) {
+        const bool size_given = std::strcmp(argv[i], "--view-size") == 0 && has_value && parse_size(argv[i + 1], w, h);
+        const bool frames_given =
+            std::strcmp(argv[i], "--frames") == 0 && has_value && parse_count(argv[i + 1], 1, 100000, frames);
+        if (size_given || frames_given) {
             ++i;
         } else if (std::strcmp(argv[i], "--output") == 0 && i + 1 < argc) {
             output = argv[++i];
