@@ -137,6 +137,26 @@ case_two_video_streams() {
     [ "$(sizes picked.mkv)" = "16,36 64,36" ] &&
         [ "$(tag picked.mkv v:0 title)" = inset ] || fail "--video-stream 1 converted another stream"
     [ "$(packets in.mkv v:0)" = "$(packets picked.mkv v:1)" ] || fail "--video-stream 1: the first stream changed"
+
+    # A second video the container cannot hold is encoded in its usual codec,
+    # all its frames at their times; where no second picture stream fits, it
+    # is left out with a warning.
+    ff -f lavfi -i "testsrc2=size=64x36:rate=25:duration=0.4" -f lavfi -i "testsrc=size=32x18:rate=30:duration=0.4" \
+        -map 0 -map 1 -c:v:0 libx264 -c:v:1 libtheora -metadata:s:v:1 title=inset theora.mkv
+    convert --mode sbs-to-ab theora.mkv theora.mp4
+    said "ocuvex: note: stream 1 (theora video) becomes h264: 'theora.mp4' cannot hold theora"
+    [ "$(stream_codecs theora.mp4)" = h264,h264 ] && [ "$(frame_count theora.mp4 v:1)" = 12 ] ||
+        fail "the Theora stream: $(stream_codecs theora.mp4)"
+    second_times() {
+        probe -select_streams v:1 -show_entries frame=pts_time -of default=nw=1:nk=1 "$1" |
+            awk '{ printf "%.3f ", $1 }'
+    }
+    [ "$(second_times theora.mkv)" = "$(second_times theora.mp4)" ] ||
+        fail "the Theora stream's frames moved: $(second_times theora.mp4)"
+    convert --mode nop theora.mkv 'picture%02d.png'
+    said "ocuvex: note: png takes no yuv420p; 'picture%02d.png' is rgb24" \
+        "ocuvex: warning: stream 1 (theora video) left out: 'picture%02d.png' cannot hold theora, nor a second png video"
+    [ "$(find . -name 'picture*.png' | wc -l)" = 10 ] || fail "the sequence holds another stream's pictures"
     ok
 }
 

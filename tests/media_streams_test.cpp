@@ -78,7 +78,7 @@ TEST(StreamPlan, TextSubtitlesBecomeTheTextCodecTheContainerHolds) {
     EXPECT_EQ(mkv[1].codec, AV_CODEC_ID_ASS);
 }
 
-TEST(StreamPlan, WhatNoConversionCanPlaceIsLeftOutWithALineNamingIt) {
+TEST(StreamPlan, AStreamTheContainerCannotHoldIsConvertedOrLeftOutWithALineNamingIt) {
     FakeInput input;
     input.add(AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC);
     input.add(AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_FFV1);
@@ -93,13 +93,14 @@ TEST(StreamPlan, WhatNoConversionCanPlaceIsLeftOutWithALineNamingIt) {
     }
     const std::vector<StreamChoice> mp4 = input.plan("mp4", "out.mp4");
     expect_choice(mp4[0], StreamAction::Copy, nullptr);
-    expect_choice(mp4[1], StreamAction::Omit, "stream 2 (ffv1 video) left out: 'out.mp4' cannot hold ffv1 video");
+    expect_choice(mp4[1], StreamAction::Convert, "stream 2 (ffv1 video) becomes h264: 'out.mp4' cannot hold ffv1");
     expect_choice(mp4[2], StreamAction::Omit,
                   "stream 3 (ttf attachment 'Sans.ttf') left out: 'out.mp4' cannot hold "
                   "attachments");
     expect_choice(mp4[3], StreamAction::Copy, nullptr);
     const std::vector<StreamChoice> gif = input.plan("gif", "out.gif");
     expect_choice(gif[0], StreamAction::Omit, "stream 1 (aac audio) left out: 'out.gif' cannot hold audio");
+    expect_choice(gif[1], StreamAction::Omit, "'out.gif' cannot hold ffv1, nor a second gif video");
     expect_choice(gif[3], StreamAction::Omit, "'out.gif' cannot hold picture subtitles");
 }
 

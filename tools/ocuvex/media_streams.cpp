@@ -6,6 +6,9 @@
 #include <string_view>
 
 #include "tools/ocuvex/libav_compat.h"
+#include "tools/ocuvex/media_pixels.h"
+#include "tools/ocuvex/media_timestamps.h"
+#include "tools/ocuvex/media_writer.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -24,16 +27,10 @@ constexpr int kSubtitleBytes = 1 << 20;
 int discard_bytes(void*, AvioWriteBuffer, int size) { return size; }
 std::int64_t stay_put(void*, std::int64_t, int) { return 0; }
 
-// Whether `output` takes `stream` copied unchanged: avformat_query_codec()
-// first, then the muxer's own header with that stream alone, written
-// nowhere, which also refuses what it takes only as an experiment (FLAC in
-// MP4 before FFmpeg 6) and what a muxer without a codec list cannot hold
-// (audio in GIF).
-bool container_takes(const AVOutputFormat* output, const AVStream* stream) {
-    const AVCodecParameters* par = stream->codecpar;
-    if (par->codec_id == AV_CODEC_ID_NONE || avformat_query_codec(output, par->codec_id, FF_COMPLIANCE_NORMAL) == 0) {
-        return false;
-    }
+// Whether the muxer `output` writes its header for the streams that
+// `add_streams` puts into a trial context, written nowhere.
+template <typename AddStreams>
+bool header_written(const AVOutputFormat* output, const AddStreams& add_streams) {
     AVFormatContext* trial = nullptr;
     if (avformat_alloc_output_context2(&trial, output, nullptr, nullptr) < 0 || trial == nullptr) {
         throw MediaError("out of memory");
@@ -49,19 +46,61 @@ bool container_takes(const AVOutputFormat* output, const AVStream* stream) {
         throw MediaError("out of memory");
     }
     const IOContextPtr io(nowhere);
-    AVStream* copy = avformat_new_stream(trial, nullptr);
-    if (copy == nullptr || avcodec_parameters_copy(copy->codecpar, par) < 0) {
-        throw MediaError("out of memory");
-    }
-    copy->codecpar->codec_tag = 0;
-    copy->time_base = stream->time_base;
-    copy->disposition = stream->disposition;
+    add_streams(trial);
     trial->pb = nowhere;
     trial->flags |= AVFMT_FLAG_CUSTOM_IO;
     const bool takes = avformat_write_header(trial, nullptr) >= 0;
     clear_library_error();
     trial->pb = nullptr;  // freed by its own owner
     return takes;
+}
+
+AVStream* new_trial_stream(AVFormatContext* trial) {
+    AVStream* stream = avformat_new_stream(trial, nullptr);
+    if (stream == nullptr) {
+        throw MediaError("out of memory");
+    }
+    return stream;
+}
+
+// Whether `output` takes `stream` copied unchanged: avformat_query_codec()
+// first, then the muxer's own header with that stream alone, which also
+// refuses what it takes only as an experiment (FLAC in MP4 before FFmpeg 6)
+// and what a muxer without a codec list cannot hold (audio in GIF).
+bool container_takes(const AVOutputFormat* output, const AVStream* stream) {
+    const AVCodecParameters* par = stream->codecpar;
+    if (par->codec_id == AV_CODEC_ID_NONE || avformat_query_codec(output, par->codec_id, FF_COMPLIANCE_NORMAL) == 0) {
+        return false;
+    }
+    return header_written(output, [stream](AVFormatContext* trial) {
+        AVStream* copy = new_trial_stream(trial);
+        if (avcodec_parameters_copy(copy->codecpar, stream->codecpar) < 0) {
+            throw MediaError("out of memory");
+        }
+        copy->codecpar->codec_tag = 0;
+        copy->time_base = stream->time_base;
+        copy->disposition = stream->disposition;
+    });
+}
+
+// Whether `output` holds two video streams of `codec`, w x h pixels of
+// `format`: the converted video and another one encoded for it. GIF, APNG
+// and WebP refuse a second picture stream in their headers; the image2
+// muxers take it but number every stream's pictures into the same files.
+bool holds_second_video(const AVOutputFormat* output, AVCodecID codec, int w, int h, AVPixelFormat format) {
+    if (std::string_view(output->name).starts_with("image2")) {
+        return false;
+    }
+    return header_written(output, [=](AVFormatContext* trial) {
+        for (int i = 0; i < 2; ++i) {
+            AVCodecParameters* par = new_trial_stream(trial)->codecpar;
+            par->codec_type = AVMEDIA_TYPE_VIDEO;
+            par->codec_id = codec;
+            par->width = w;
+            par->height = h;
+            par->format = format;
+        }
+    });
 }
 
 bool is_text_subtitle(AVCodecID id) {
@@ -86,13 +125,16 @@ AVCodecID subtitle_codec_for(const AVOutputFormat* output, AVCodecID from) {
 
 // The codec a stream the container cannot hold becomes, as the ffmpeg
 // program chooses it: the container's usual codec for its kind.
-StreamChoice conversion_of(const AVStream* stream, const AVOutputFormat* output, const std::string& holder) {
+StreamChoice conversion_of(const AVStream* stream, const AVOutputFormat* output, const std::string& output_name) {
+    const std::string holder = quoted(output_name);
     const AVCodecParameters* par = stream->codecpar;
     StreamChoice choice;
     choice.index = stream->index;
     const std::string left_out = describe_stream(stream) + " left out: ";
-    AVCodecID target = par->codec_type == AVMEDIA_TYPE_AUDIO || par->codec_type == AVMEDIA_TYPE_SUBTITLE
-                           ? av_guess_codec(output, nullptr, nullptr, nullptr, par->codec_type)
+    const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+    AVCodecID target = video || par->codec_type == AVMEDIA_TYPE_AUDIO || par->codec_type == AVMEDIA_TYPE_SUBTITLE
+                           // The image muxers choose by the name's extension.
+                           ? av_guess_codec(output, nullptr, output_name.c_str(), nullptr, par->codec_type)
                            : AV_CODEC_ID_NONE;
     const bool subtitle = par->codec_type == AVMEDIA_TYPE_SUBTITLE;
     if (subtitle && (target == AV_CODEC_ID_NONE || is_text_subtitle(target) != is_text_subtitle(par->codec_id))) {
@@ -112,8 +154,16 @@ StreamChoice conversion_of(const AVStream* stream, const AVOutputFormat* output,
         choice.message = left_out + holder + " cannot hold " + from + " and this FFmpeg cannot decode it";
         return choice;
     }
-    if (avcodec_find_encoder(target) == nullptr) {
+    const AVCodec* encoder = avcodec_find_encoder(target);
+    if (encoder == nullptr) {
         choice.message = left_out + holder + " cannot hold " + from + " and this FFmpeg has no " + to + " encoder";
+        return choice;
+    }
+    if (video && (par->width <= 0 || par->height <= 0 ||
+                  !holds_second_video(output, target, par->width, par->height,
+                                      choose_pixel_format(encoder, static_cast<AVPixelFormat>(par->format), par->width,
+                                                          par->height)))) {
+        choice.message = left_out + holder + " cannot hold " + from + ", nor a second " + to + " video";
         return choice;
     }
     choice.action = StreamAction::Convert;
@@ -162,6 +212,24 @@ void open_encoder(CodecContextPtr& encoder, const AVStream* input, AVStream* out
         fail_conversion(input, output_name, std::string("opening the ") + codec->name + " encoder", status);
     }
     output->time_base = encoder->time_base;
+}
+
+// Sends `frame` (null: the end) to `encoder` and delivers every packet it
+// gives back, through `packet`.
+void encode_and_deliver(AVCodecContext* encoder, AVPacket* packet, const AVFrame* frame,
+                        const StreamConverter::Deliver& deliver, const AVStream* input,
+                        const std::string& output_name) {
+    int status = avcodec_send_frame(encoder, frame);
+    if (status < 0 && status != AVERROR_EOF) {
+        fail_conversion(input, output_name, "encoding", status);
+    }
+    while ((status = avcodec_receive_packet(encoder, packet)) == 0) {
+        deliver(packet);
+        av_packet_unref(packet);
+    }
+    if (status != AVERROR(EAGAIN) && status != AVERROR_EOF) {
+        fail_conversion(input, output_name, "encoding", status);
+    }
 }
 
 // Audio: decoded, brought to a sample format, rate and channel layout the
@@ -297,17 +365,7 @@ class AudioConverter final : public StreamConverter {
     }
 
     void encode(const AVFrame* frame, const Deliver& deliver) {
-        int status = avcodec_send_frame(encoder_.get(), frame);
-        if (status < 0 && status != AVERROR_EOF) {
-            fail_conversion(input_, output_name_, "encoding", status);
-        }
-        while ((status = avcodec_receive_packet(encoder_.get(), packet_.get())) == 0) {
-            deliver(packet_.get());
-            av_packet_unref(packet_.get());
-        }
-        if (status != AVERROR(EAGAIN) && status != AVERROR_EOF) {
-            fail_conversion(input_, output_name_, "encoding", status);
-        }
+        encode_and_deliver(encoder_.get(), packet_.get(), frame, deliver, input_, output_name_);
     }
 
     void build(const AVFrame* frame) {
@@ -365,6 +423,76 @@ class AudioConverter final : public StreamConverter {
     AVChannelLayout layout_{};
     FramePtr decoded_ = allocate_frame();
     FramePtr filtered_ = allocate_frame();
+    PacketPtr packet_ = allocate_packet();
+};
+
+// Video besides the converted stream: decoded, brought by a pixel graph to
+// its first picture's size in a pixel format the encoder takes, placed on
+// the encoder's time base as the converted video is, and encoded with the
+// encoder's own defaults, as the ffmpeg program encodes a stream it maps.
+class VideoConverter final : public StreamConverter {
+  public:
+    VideoConverter(const AVStream* input, const AVCodec* codec, AVStream* output, const AVOutputFormat* muxer,
+                   const std::string& output_name)
+        : input_(input), output_name_(output_name), decoder_(open_decoder(input, output_name)) {
+        encoder_.reset(avcodec_alloc_context3(codec));
+        if (encoder_ == nullptr) {
+            throw MediaError("out of memory");
+        }
+        const AVCodecParameters* par = input->codecpar;
+        AVCodecContext* encoder = encoder_.get();
+        encoder->width = par->width;
+        encoder->height = par->height;
+        encoder->pix_fmt = choose_pixel_format(codec, static_cast<AVPixelFormat>(par->format), par->width, par->height);
+        const AVRational rate = choose_encoder_frame_rate(
+            av_guess_frame_rate(nullptr, const_cast<AVStream*>(input), nullptr), encoder_frame_rates(codec));
+        encoder->framerate = rate;
+        encoder->time_base = av_inv_q(rate);
+        encoder->sample_aspect_ratio = par->sample_aspect_ratio;
+        encoder->thread_count = 0;
+        open_encoder(encoder_, input, output, muxer, output_name);
+        output->avg_frame_rate = rate;
+        output->sample_aspect_ratio = par->sample_aspect_ratio;
+        graph_.emplace(PixelTarget{par->width, par->height, encoder->pix_fmt, {}});
+    }
+
+    AVRational time_base() const override { return encoder_->time_base; }
+
+    void convert(const AVPacket* packet, const Deliver& deliver) override {
+        // A packet the decoder refuses is skipped, as the ffmpeg program skips it.
+        if (avcodec_send_packet(decoder_.get(), packet) == AVERROR(ENOMEM)) {
+            throw MediaError("out of memory");
+        }
+        while (avcodec_receive_frame(decoder_.get(), decoded_.get()) == 0) {
+            AVFrame* picture = decoded_.get();
+            forget_unknown_colour_tags(picture);
+            const std::optional<std::int64_t> tick = sync_.place(
+                picture->best_effort_timestamp, frame_duration(picture), input_->time_base, encoder_->time_base);
+            if (tick) {
+                // The graph carries the time along; the encoder chooses its own picture types.
+                picture->pts = *tick + av_rescale_q(sync_.origin(), input_->time_base, encoder_->time_base);
+                picture->pict_type = AV_PICTURE_TYPE_NONE;
+                encode(graph_->convert(picture), deliver);
+            }
+            av_frame_unref(picture);
+        }
+        if (packet == nullptr) {
+            encode(nullptr, deliver);
+        }
+    }
+
+  private:
+    void encode(const AVFrame* frame, const Deliver& deliver) {
+        encode_and_deliver(encoder_.get(), packet_.get(), frame, deliver, input_, output_name_);
+    }
+
+    const AVStream* input_;
+    std::string output_name_;
+    CodecContextPtr decoder_;
+    CodecContextPtr encoder_;
+    std::optional<PixelGraph> graph_;
+    VideoSync sync_;
+    FramePtr decoded_ = allocate_frame();
     PacketPtr packet_ = allocate_packet();
 };
 
@@ -514,7 +642,7 @@ std::vector<StreamChoice> plan_streams(const AVFormatContext* input, int video_i
         } else if (container_takes(output, stream)) {
             choice.action = StreamAction::Copy;
         } else {
-            choice = conversion_of(stream, output, holder);
+            choice = conversion_of(stream, output, output_name);
         }
         choices.push_back(std::move(choice));
     }
@@ -531,6 +659,9 @@ std::unique_ptr<StreamConverter> make_stream_converter(const AVStream* input, AV
     }
     if (input->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
         return std::make_unique<AudioConverter>(input, encoder, output, muxer, output_name);
+    }
+    if (input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        return std::make_unique<VideoConverter>(input, encoder, output, muxer, output_name);
     }
     return std::make_unique<SubtitleConverter>(input, encoder, output, muxer, video_w, video_h, output_name);
 }

@@ -3,8 +3,8 @@
 // can hold it (libavformat's avformat_query_codec says), converted to the
 // container's usual codec for its kind where it cannot, as the ffmpeg
 // program converts by default (PCM to AAC in MP4, SubRip to mov_text and
-// mov_text to ASS), or left out with a line saying why. Nothing is dropped
-// without a word.
+// mov_text to ASS, a second video in Theora to H.264 in MP4), or left out
+// with a line saying why. Nothing is dropped without a word.
 #pragma once
 
 #include <functional>
