@@ -12,11 +12,13 @@
 #include <tuple>
 #include <vector>
 
+#include "tools/ocuvex/libav_compat.h"
 #include "tools/ocuvex/media_pixels.h"
 #include "tools/ocuvex/media_reader.h"
 #include "tools/ocuvex/media_writer.h"
 
 extern "C" {
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -216,6 +218,83 @@ TEST(MediaReaderWriter, AFileWithoutPicturesIsRefusedInOneLine) {
         EXPECT_NE(std::string(error.what()).find("has no frame that can be decoded"), std::string::npos)
             << error.what();
     }
+}
+
+// Copies the video of `from` into `to` with HDR's static metadata on its
+// stream, as an HDR10 file carries it.
+void remux_with_hdr_metadata(const std::string& from, const std::string& to, const AVMasteringDisplayMetadata& display,
+                             const AVContentLightMetadata& light) {
+    AVFormatContext* opened = nullptr;
+    ASSERT_EQ(avformat_open_input(&opened, from.c_str(), nullptr, nullptr), 0);
+    const InputContextPtr input(opened);
+    ASSERT_GE(avformat_find_stream_info(opened, nullptr), 0);
+    AVFormatContext* made = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&made, nullptr, nullptr, to.c_str()), 0);
+    const OutputContextPtr output(made);
+    AVStream* stream = avformat_new_stream(made, nullptr);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_GE(avcodec_parameters_copy(stream->codecpar, opened->streams[0]->codecpar), 0);
+    stream->time_base = opened->streams[0]->time_base;
+    ASSERT_TRUE(set_stream_side_data(stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &display, sizeof display));
+    ASSERT_TRUE(set_stream_side_data(stream, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, &light, sizeof light));
+    ASSERT_GE(avio_open(&made->pb, to.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(made, nullptr), 0);
+    const PacketPtr packet = allocate_packet();
+    while (av_read_frame(opened, packet.get()) >= 0) {
+        av_packet_rescale_ts(packet.get(), opened->streams[0]->time_base, stream->time_base);
+        ASSERT_GE(av_interleaved_write_frame(made, packet.get()), 0);
+    }
+    ASSERT_GE(av_write_trailer(made), 0);
+}
+
+// HDR's mastering display and light levels reach the output's video stream
+// (Matroska writes both), whatever the mode does to the pictures.
+TEST(MediaReaderWriter, TheVideoKeepsItsHdrMasteringDisplayAndLightLevels) {
+    TempFolder folder;
+    AVMasteringDisplayMetadata display{};
+    const AVRational primaries[3][2] = {{{17, 25}, {8, 25}}, {{53, 200}, {69, 100}}, {{3, 20}, {3, 50}}};
+    std::memcpy(display.display_primaries, primaries, sizeof primaries);
+    display.white_point[0] = AVRational{3127, 10000};
+    display.white_point[1] = AVRational{329, 1000};
+    display.min_luminance = AVRational{1, 200};
+    display.max_luminance = AVRational{1000, 1};
+    display.has_primaries = display.has_luminance = 1;
+    const AVContentLightMetadata light{1000, 400};
+    write_clip(folder.file("clip.mkv"), 2);
+    remux_with_hdr_metadata(folder.file("clip.mkv"), folder.file("hdr.mkv"), display, light);
+
+    const std::string out = folder.file("out.mkv");
+    {
+        MediaReader reader(folder.file("hdr.mkv"));
+        VideoSettings video;
+        video.w = reader.width();
+        video.h = reader.height();
+        video.frame_rate = reader.frame_rate();
+        video.codec = "ffv1";
+        MediaWriter writer(out, out, *find_output_format(out), video, &reader);
+        writer.next_picture();
+        ASSERT_TRUE(writer.write_picture(0, 1, AVRational{1, 10}));
+        writer.finish();
+    }
+    MediaReader written(out);
+    const AVPacketSideData* display_data =
+        stream_side_data(written.video_stream(), AV_PKT_DATA_MASTERING_DISPLAY_METADATA);
+    const AVPacketSideData* light_data = stream_side_data(written.video_stream(), AV_PKT_DATA_CONTENT_LIGHT_LEVEL);
+    ASSERT_NE(display_data, nullptr);
+    ASSERT_NE(light_data, nullptr);
+    const auto* got = reinterpret_cast<const AVMasteringDisplayMetadata*>(display_data->data);
+    for (int c = 0; c < 3; ++c) {
+        for (int xy = 0; xy < 2; ++xy) {
+            EXPECT_EQ(av_cmp_q(got->display_primaries[c][xy], primaries[c][xy]), 0) << c << " " << xy;
+        }
+    }
+    EXPECT_EQ(av_cmp_q(got->white_point[0], display.white_point[0]), 0);
+    EXPECT_EQ(av_cmp_q(got->white_point[1], display.white_point[1]), 0);
+    EXPECT_EQ(av_cmp_q(got->min_luminance, display.min_luminance), 0);
+    EXPECT_EQ(av_cmp_q(got->max_luminance, display.max_luminance), 0);
+    const auto* got_light = reinterpret_cast<const AVContentLightMetadata*>(light_data->data);
+    EXPECT_EQ(got_light->MaxCLL, 1000U);
+    EXPECT_EQ(got_light->MaxFALL, 400U);
 }
 
 }  // namespace

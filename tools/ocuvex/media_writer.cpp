@@ -372,12 +372,18 @@ void MediaWriter::add_video_stream(const MediaReader* source) {
             kept = kept && av_dict_set(&stream->metadata, stale, nullptr, 0) >= 0;
         }
         stream->disposition = input->disposition & ~AV_DISPOSITION_ATTACHED_PIC;
-        // The display matrix (a phone's upright clip): the pictures keep their orientation.
-        const AVPacketSideData* matrix = stream_side_data(input, AV_PKT_DATA_DISPLAYMATRIX);
-        if (!kept || (matrix != nullptr &&
-                      !set_stream_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, matrix->data, matrix->size))) {
+        // What the pictures keep as they were: the display matrix (a phone's
+        // upright clip), and HDR's mastering display and light levels, which
+        // go with the transfer the colour tags carry.
+        for (const AVPacketSideDataType type :
+             {AV_PKT_DATA_DISPLAYMATRIX, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, AV_PKT_DATA_CONTENT_LIGHT_LEVEL}) {
+            const AVPacketSideData* data = stream_side_data(input, type);
+            kept = kept && (data == nullptr || set_stream_side_data(stream, type, data->data, data->size));
+        }
+        if (!kept) {
             throw MediaError("cannot write " + quoted(final_path_) + ": out of memory");
         }
+        const AVPacketSideData* matrix = stream_side_data(input, AV_PKT_DATA_DISPLAYMATRIX);
         if (matrix != nullptr && matrix->size >= 9 * sizeof(std::int32_t) &&
             !muxer_writes_display_matrix(muxer_->oformat)) {
             char rotation[32];
