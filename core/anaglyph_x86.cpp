@@ -1,5 +1,7 @@
 #include "core/anaglyph_x86.h"
 
+#include <cstdint>
+
 #if OCUVEX_HAVE_X86_KERNELS
 
 // GCC 12's AVX-512 intrinsics start from a self-initialised "undefined"
@@ -15,6 +17,20 @@ namespace ocuvex {
 bool cpu_has_sse2() { return __builtin_cpu_supports("sse2") != 0; }
 
 namespace {
+
+// The two rows' pixels 8 KiB ahead of `j`, asked for now, for the AVX2 and
+// AVX-512 kernels: the hardware prefetchers stop at every 4 KiB page, and
+// on frames not in cache those kernels otherwise wait for memory there (13
+// to 28 % of their time here; the SSE2 kernel's slower arithmetic hides
+// it). Reaching past a row's end is harmless: a prefetch never faults.
+inline void prefetch_ahead(const std::uint32_t* left, const std::uint32_t* right, std::int32_t j) {
+    constexpr std::uintptr_t kAheadBytes = 8192;
+    const auto ahead = [j](const std::uint32_t* row) {
+        return reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(row + j) + kAheadBytes);
+    };
+    _mm_prefetch(ahead(left), _MM_HINT_T0);
+    _mm_prefetch(ahead(right), _MM_HINT_T0);
+}
 
 // The 8-bit channel at bit `shift` of each pixel, as 32-bit integers.
 __attribute__((target("sse2"))) inline __m128i channel_epi32(__m128i pixels, int shift) {
@@ -95,6 +111,9 @@ __attribute__((target("avx2"))) void anaglyph_row_avx2(const AnaglyphMatrix& m, 
     }
     std::int32_t j = 0;
     for (; j + 4 <= n; j += 4) {
+        if (j % 16 == 0) {  // once per 64-byte line
+            prefetch_ahead(left, right, j);
+        }
         const __m128i lp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + j));
         const __m128i rp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + j));
         const __m256d in[6] = {
@@ -198,6 +217,7 @@ OCUVEX_TARGET_AVX512 void anaglyph_row_avx512(const AnaglyphMatrix& m, const std
     // Two independent groups per step keep both the multiply and the add
     // pipes busy through the latency of the sums.
     for (; j + 16 <= n; j += 16) {
+        prefetch_ahead(left, right, j);
         const __m256i l0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left + j));
         const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(right + j));
         const __m256i l1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left + j + 8));
