@@ -118,6 +118,17 @@ case_cover() {
     rm -f got.png
     ff -i back.mp4 -map 0:v:1 -c copy -f image2pipe got.png
     same_file cover.png got.png || fail "the MP4 cover changed"
+
+    # A song with its cover has no video: refused in one line, nothing
+    # written; asked for by number, the cover is converted as one picture.
+    ff -f lavfi -i sine=duration=1 -i cover.png -map 0 -map 1 -c:a libmp3lame -c:v copy -disposition:v attached_pic \
+        song.mp3
+    if "$ocuvex" convert song.mp3 song.mkv 2>err; then fail "a song's cover was converted as its video"; fi
+    said "ocuvex: 'song.mp3' has no video stream, only a cover picture (--video-stream 0 converts that picture)"
+    [ ! -e song.mkv ] || fail "a refused song left song.mkv"
+    convert --mode sbs-to-ab --video-stream 0 song.mp3 song.png
+    said
+    [ "$(probe -show_entries stream=width,height -of csv=p=0 song.png)" = 8,32 ] || fail "the cover as a picture"
     ok
 }
 

@@ -163,9 +163,10 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
         announced_end_ = std::min(tagged_end, start + tagged_end);
     }
     // An image demuxer reads one picture, or a sequence of them whose
-    // stream lasts one tick of 1/framerate per picture.
+    // stream lasts one tick of 1/framerate per picture; a cover is one picture.
     const std::string_view demuxer = format_->iformat->name;
-    is_still_ = demuxer.ends_with("_pipe") || (demuxer == "image2" && stream->duration <= 1);
+    is_still_ = demuxer.ends_with("_pipe") || (demuxer == "image2" && stream->duration <= 1) ||
+                (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
     estimate_frames();
     prime();
 }
@@ -179,6 +180,16 @@ const AVCodec* MediaReader::choose_video_stream(int wanted) {
         }
         if (video_index_ < 0) {
             video_index_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        }
+        // FFmpeg prefers a real video to a cover picture: one left over
+        // means an audio file with its cover, not a video to convert.
+        if (video_index_ >= 0 && (format_->streams[video_index_]->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
+            int number = 0;
+            for (int i = 0; i < video_index_; ++i) {
+                number += format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? 1 : 0;
+            }
+            throw MediaError(quoted(name_) + " has no video stream, only a cover picture (--video-stream " +
+                             std::to_string(number) + " converts that picture)");
         }
     } else {
         int seen = 0;
