@@ -3,9 +3,10 @@
 # program at test time and kept tiny: transport streams cut in the middle of
 # a GOP and joined with cat, a few damaged bytes, a picture size and pixel
 # format that change mid-stream, a variable frame rate, an MPEG-4 Part 2
-# output, a first frame that cannot be decoded, and a hang-up mid-run. Each
-# case has a strict pass condition: frame count, duration, streams kept, exit
-# status, no file left behind. One case per CTest test (see --list).
+# output, a first frame that cannot be decoded, standard input, and a hang-up
+# mid-run. Each case has a strict pass condition: frame count, duration,
+# streams kept, exit status, no file left behind. One case per CTest test
+# (see --list).
 # shellcheck source=tests/media_test_lib.sh
 source "$(dirname "$0")/media_test_lib.sh"
 
@@ -168,6 +169,24 @@ case_undecodable_first_frame() {
     [ "$(stream_codecs out.mkv)" = "h264,aac" ] && same_audio broken.mkv out.mkv ||
         fail "undecodable first frame: audio lost"
     convert_strict_fails "'broken.mkv' is damaged at frame 0: cannot be decoded" broken.mkv strict.mkv
+    ok
+}
+
+# Standard input as INPUT ("-"), as the ffmpeg program takes it: a stream
+# from another program's pipe keeps every frame and its audio; --frame counts
+# its way to the frame it cannot seek to; standard output is no OUTPUT.
+case_standard_input() {
+    make_ts in.ts
+    convert_ok "" --mode sbs-to-ab - out.mp4 <in.ts
+    [ "$(stream_codecs out.mp4)" = "h264,aac" ] && [ "$(frame_count out.mp4)" -eq 50 ] ||
+        fail "from a pipe: $(stream_codecs out.mp4), $(frame_count out.mp4) frames of 50"
+    convert_ok "" --frame 37 - piped.png < <(cat in.ts)
+    convert_ok "" --frame 37 in.ts seeked.png
+    cmp -s piped.png seeked.png || fail "--frame 37 from a pipe is another picture"
+    "$ocuvex" convert in.ts - >/dev/null 2>err
+    local status=$?
+    [ "$status" -eq 2 ] && grep -q "OUTPUT must name a file, not standard output" err ||
+        fail "standard output as OUTPUT: exit $status: $(cat err)"
     ok
 }
 

@@ -334,6 +334,9 @@ ConvertArguments parse_convert_arguments(std::span<const std::string_view> args)
     }
     parsed.input = std::string(positional[0]);
     parsed.output = std::string(positional[1]);
+    if (parsed.output == "-") {
+        throw UsageError("convert: OUTPUT must name a file, not standard output (ocuvex raw writes frames to a pipe)");
+    }
     return parsed;
 }
 
@@ -343,7 +346,8 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
     out.usage("ocuvex convert [settings] [options] INPUT OUTPUT");
     out.paragraph(
         "Converts every frame of INPUT, a video, image sequence (in%04d.png) or still image FFmpeg can\n"
-        "read, and writes OUTPUT in the format its name asks for, with that container's usual encoder as\n"
+        "read (- reads standard input, in a format read without seeking: .mkv, .ts, .y4m, .nut), and writes OUTPUT in "
+        "the format its name asks for, with that container's usual encoder as\n"
         "ffmpeg chooses it: .mp4, .mkv, .mov (H.264), .webm, .avi, .gif, ..., an image sequence\n"
         "(out%04d.png) or a still picture (.png, .jpg, .bmp, .tif). What else INPUT carries is kept where\n"
         "the container can hold it: audio, subtitles, attachments, a cover picture, other video streams,\n"

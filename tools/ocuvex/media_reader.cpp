@@ -60,8 +60,9 @@ MediaReader::MediaReader(const std::string& path, const ReaderOptions& options) 
     if (format_ == nullptr) {
         throw MediaError("cannot read " + quoted(path) + ": out of memory");
     }
-    // "file:" keeps a name with a colon from being taken for a protocol.
-    open("file:" + path, options);
+    // "-" is standard input, as for the ffmpeg program; "file:" keeps a
+    // name with a colon from being taken for a protocol.
+    open(path == "-" ? "pipe:0" : "file:" + path, options);
 }
 
 MediaReader::MediaReader(AVIOContext* io, const std::string& name, const ReaderOptions& options) : name_(name) {
@@ -85,9 +86,12 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
         format_->max_analyze_duration = options.analyze_microseconds;
     }
     OptionDict demuxer_options;
-    // Only local files, and nothing beside a file in memory: a playlist or
-    // concat list must not reach the network.
-    demuxer_options.set("protocol_whitelist", (format_->flags & AVFMT_FLAG_CUSTOM_IO) != 0 ? "none" : "file");
+    // Only local files (or standard input), and nothing beside a file in
+    // memory: a playlist or concat list must not reach the network.
+    const bool from_pipe = url.starts_with("pipe:");
+    demuxer_options.set("protocol_whitelist", (format_->flags & AVFMT_FLAG_CUSTOM_IO) != 0 ? "none"
+                                              : from_pipe                                  ? "pipe"
+                                                                                           : "file");
     const bool rate_given = is_valid(options.frame_rate);
     if (rate_given) {
         demuxer_options.set(
@@ -503,8 +507,9 @@ bool MediaReader::seek_frame(std::int64_t index) {
     held_packets_.clear();
     held_bytes_ = 0;
     holding_frame_ = false;
-    if (!is_valid(frame_rate_)) {
-        // No frame rate to find a frame's time by: count frames from here.
+    const bool seekable = format_->pb != nullptr && (format_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
+    if (!is_valid(frame_rate_) || !seekable) {
+        // No frame rate to find a frame's time by, or a pipe: count frames from here.
         while (frames_read_ <= index) {
             const Event event = read_on(false, false);
             if (event == Event::End) {
@@ -525,21 +530,21 @@ bool MediaReader::seek_frame(std::int64_t index) {
     // key frame, after the target. Such a landing is tried again from 1, 2,
     // 4, ... seconds earlier, and at last from the start.
     std::int64_t back = 0;
-    bool seekable = true;
+    bool seeks = true;
     while (true) {
         const bool from_start = target - back <= first_pts_;
-        if (seekable && !seek_to(from_start ? first_pts_ - 3600 * second : target - back)) {
+        if (seeks && !seek_to(from_start ? first_pts_ - 3600 * second : target - back)) {
             if (back != 0) {
                 throw MediaError("cannot find frame " + std::to_string(index) + " of " + quoted(name_) +
                                  ": seeking back fails");
             }
-            seekable = false;  // decode on from here
+            seeks = false;  // decode on from here
         }
         Event event = read_on(false, false);
         while (event == Event::Packet) {
             event = read_on(false, false);
         }
-        const bool retry = seekable && !from_start;
+        const bool retry = seeks && !from_start;
         if (event == Event::End && !retry) {
             frames_in_input_ = 0;
             return false;
