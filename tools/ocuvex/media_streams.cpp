@@ -197,6 +197,14 @@ CodecContextPtr open_decoder(const AVStream* input, const std::string& output_na
     return decoder;
 }
 
+CodecContextPtr new_encoder(const AVCodec* codec) {
+    CodecContextPtr encoder(avcodec_alloc_context3(codec));
+    if (encoder == nullptr) {
+        throw MediaError("out of memory");
+    }
+    return encoder;
+}
+
 void open_encoder(CodecContextPtr& encoder, const AVStream* input, AVStream* output, const AVOutputFormat* muxer,
                   const std::string& output_name) {
     if ((muxer->flags & AVFMT_GLOBALHEADER) != 0) {
@@ -239,11 +247,10 @@ class AudioConverter final : public StreamConverter {
   public:
     AudioConverter(const AVStream* input, const AVCodec* codec, AVStream* output, const AVOutputFormat* muxer,
                    const std::string& output_name)
-        : input_(input), output_name_(output_name), decoder_(open_decoder(input, output_name)) {
-        encoder_.reset(avcodec_alloc_context3(codec));
-        if (encoder_ == nullptr) {
-            throw MediaError("out of memory");
-        }
+        : input_(input),
+          output_name_(output_name),
+          decoder_(open_decoder(input, output_name)),
+          encoder_(new_encoder(codec)) {
         AVCodecContext* encoder = encoder_.get();
         encoder->sample_fmt = choose_sample_format(codec, decoder_->sample_fmt);
         encoder->sample_rate = choose_sample_rate(codec, decoder_->sample_rate);
@@ -434,11 +441,10 @@ class VideoConverter final : public StreamConverter {
   public:
     VideoConverter(const AVStream* input, const AVCodec* codec, AVStream* output, const AVOutputFormat* muxer,
                    const std::string& output_name)
-        : input_(input), output_name_(output_name), decoder_(open_decoder(input, output_name)) {
-        encoder_.reset(avcodec_alloc_context3(codec));
-        if (encoder_ == nullptr) {
-            throw MediaError("out of memory");
-        }
+        : input_(input),
+          output_name_(output_name),
+          decoder_(open_decoder(input, output_name)),
+          encoder_(new_encoder(codec)) {
         const AVCodecParameters* par = input->codecpar;
         AVCodecContext* encoder = encoder_.get();
         encoder->width = par->width;
@@ -512,11 +518,10 @@ class SubtitleConverter final : public StreamConverter {
   public:
     SubtitleConverter(const AVStream* input, const AVCodec* codec, AVStream* output, const AVOutputFormat* muxer,
                       int video_w, int video_h, const std::string& output_name)
-        : input_(input), output_name_(output_name), decoder_(open_decoder(input, output_name)) {
-        encoder_.reset(avcodec_alloc_context3(codec));
-        if (encoder_ == nullptr) {
-            throw MediaError("out of memory");
-        }
+        : input_(input),
+          output_name_(output_name),
+          decoder_(open_decoder(input, output_name)),
+          encoder_(new_encoder(codec)) {
         AVCodecContext* encoder = encoder_.get();
         encoder->time_base = AV_TIME_BASE_Q;
         encoder->width = video_w;
