@@ -346,10 +346,10 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
     out.usage("ocuvex convert [settings] [options] INPUT OUTPUT");
     out.paragraph(
         "Converts every frame of INPUT, a video, image sequence (in%04d.png) or still image FFmpeg can\n"
-        "read (- reads standard input, in a format read without seeking: .mkv, .ts, .y4m, .nut), and writes OUTPUT in "
-        "the format its name asks for, with that container's usual encoder as\n"
-        "ffmpeg chooses it: .mp4, .mkv, .mov (H.264), .webm, .avi, .gif, ..., an image sequence\n"
-        "(out%04d.png) or a still picture (.png, .jpg, .bmp, .tif). What else INPUT carries is kept where\n"
+        "read (- reads standard input, in a format read without seeking: .mkv, .ts, .y4m, .nut), and\n"
+        "writes OUTPUT in the format its name asks for, with that container's usual encoder as ffmpeg\n"
+        "chooses it: .mp4, .mkv, .mov (H.264), .webm, .avi, .gif, ..., an image sequence (out%04d.png)\n"
+        "or a still picture (.png, .jpg, .bmp, .tif). What else INPUT carries is kept where\n"
         "the container can hold it: audio, subtitles, attachments, a cover picture, other video streams,\n"
         "chapters, metadata, the display matrix; what it cannot hold is converted as ffmpeg would (a note)\n"
         "or left out (a warning). OUTPUT starts at 0, as ffmpeg's outputs do.\n"
