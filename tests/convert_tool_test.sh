@@ -266,11 +266,11 @@ start_long_conversion() {
     sleep 0.2
 }
 # After the signal: the status, the message, nothing left, the old output kept.
-check_stopped() {  # WHAT WANTED-STATUS [MESSAGE]
+check_stopped() {  # WHAT WANTED-STATUSES [MESSAGE]
     local what=$1 want=$2 message=${3:-}
     wait "$pid"
     local status=$?
-    [ "$status" -eq "$want" ] || fail "$what: exit $status, wanted $want: $(cat err)"
+    [[ " $want " == *" $status "* ]] || fail "$what: exit $status, wanted $want: $(cat err)"
     [ -z "$message" ] || grep -q "$message" err || fail "$what message: $(cat err)"
     [ "$(ls -A out)" = "exists.mkv" ] && [ "$(cat out/exists.mkv)" = "old output" ] ||
         fail "$what left $(ls -A out) or changed the old output"
@@ -286,11 +286,14 @@ case_signals() {
         kill -s "$signal" "$pid"
         check_stopped "SIG$signal" $((128 + $(kill -l "$signal"))) "interrupted; 'out/exists.mkv' not written"
     done
-    # A second signal ends it at once, and still takes the temporary file along.
+    # A second signal ends it at once, and still takes the temporary file
+    # along. Sent back to back, the two may be taken by two of the process's
+    # threads at the same moment, so either can count as the first: the
+    # process dies of the other one.
     start_long_conversion
     kill -s HUP "$pid"
     kill -s TERM "$pid"
-    check_stopped "SIGHUP then SIGTERM" 143
+    check_stopped "SIGHUP then SIGTERM" "143 129"
 }
 
 # A full disk and a read-only folder, on small file systems of their own
