@@ -222,35 +222,50 @@ void open_encoder(CodecContextPtr& encoder, const AVStream* input, AVStream* out
     output->time_base = encoder->time_base;
 }
 
-// Sends `frame` (null: the end) to `encoder` and delivers every packet it
-// gives back, through `packet`.
-void encode_and_deliver(AVCodecContext* encoder, AVPacket* packet, const AVFrame* frame,
-                        const StreamConverter::Deliver& deliver, const AVStream* input,
-                        const std::string& output_name) {
-    int status = avcodec_send_frame(encoder, frame);
-    if (status < 0 && status != AVERROR_EOF) {
-        fail_conversion(input, output_name, "encoding", status);
+// What every converter holds: the input stream's decoder, the encoder of
+// the codec it becomes (opened by the converter once it has set it up), and
+// the packet the encoder's output comes through.
+class Transcoder : public StreamConverter {
+  public:
+    AVRational time_base() const override { return encoder_->time_base; }
+
+  protected:
+    Transcoder(const AVStream* input, const AVCodec* codec, const std::string& output_name)
+        : input_(input),
+          output_name_(output_name),
+          decoder_(open_decoder(input, output_name)),
+          encoder_(new_encoder(codec)) {}
+
+    // Sends `frame` (null: the end) to the encoder and delivers every packet it gives back.
+    void encode(const AVFrame* frame, const Deliver& deliver) {
+        int status = avcodec_send_frame(encoder_.get(), frame);
+        if (status < 0 && status != AVERROR_EOF) {
+            fail_conversion(input_, output_name_, "encoding", status);
+        }
+        while ((status = avcodec_receive_packet(encoder_.get(), packet_.get())) == 0) {
+            deliver(packet_.get());
+            av_packet_unref(packet_.get());
+        }
+        if (status != AVERROR(EAGAIN) && status != AVERROR_EOF) {
+            fail_conversion(input_, output_name_, "encoding", status);
+        }
     }
-    while ((status = avcodec_receive_packet(encoder, packet)) == 0) {
-        deliver(packet);
-        av_packet_unref(packet);
-    }
-    if (status != AVERROR(EAGAIN) && status != AVERROR_EOF) {
-        fail_conversion(input, output_name, "encoding", status);
-    }
-}
+
+    const AVStream* input_;
+    std::string output_name_;
+    CodecContextPtr decoder_;
+    CodecContextPtr encoder_;
+    PacketPtr packet_ = allocate_packet();
+};
 
 // Audio: decoded, brought to a sample format, rate and channel layout the
 // encoder takes by a libavfilter graph (abuffer -> aformat -> abuffersink,
 // in frames of the encoder's size), encoded.
-class AudioConverter final : public StreamConverter {
+class AudioConverter final : public Transcoder {
   public:
     AudioConverter(const AVStream* input, const AVCodec* codec, AVStream* output, const AVOutputFormat* muxer,
                    const std::string& output_name)
-        : input_(input),
-          output_name_(output_name),
-          decoder_(open_decoder(input, output_name)),
-          encoder_(new_encoder(codec)) {
+        : Transcoder(input, codec, output_name) {
         AVCodecContext* encoder = encoder_.get();
         encoder->sample_fmt = choose_sample_format(codec, decoder_->sample_fmt);
         encoder->sample_rate = choose_sample_rate(codec, decoder_->sample_rate);
@@ -263,8 +278,6 @@ class AudioConverter final : public StreamConverter {
     AudioConverter(const AudioConverter&) = delete;
     AudioConverter& operator=(const AudioConverter&) = delete;
     ~AudioConverter() override { av_channel_layout_uninit(&layout_); }
-
-    AVRational time_base() const override { return encoder_->time_base; }
 
     void convert(const AVPacket* packet, const Deliver& deliver) override {
         // A packet the decoder refuses is skipped, as the ffmpeg program skips it.
@@ -371,10 +384,6 @@ class AudioConverter final : public StreamConverter {
         }
     }
 
-    void encode(const AVFrame* frame, const Deliver& deliver) {
-        encode_and_deliver(encoder_.get(), packet_.get(), frame, deliver, input_, output_name_);
-    }
-
     void build(const AVFrame* frame) {
         graph_.reset(avfilter_graph_alloc());
         if (graph_ == nullptr) {
@@ -418,10 +427,6 @@ class AudioConverter final : public StreamConverter {
         }
     }
 
-    const AVStream* input_;
-    std::string output_name_;
-    CodecContextPtr decoder_;
-    CodecContextPtr encoder_;
     FilterGraphPtr graph_;
     AVFilterContext* source_ = nullptr;  // owned by graph_
     AVFilterContext* sink_ = nullptr;    // owned by graph_
@@ -430,21 +435,17 @@ class AudioConverter final : public StreamConverter {
     AVChannelLayout layout_{};
     FramePtr decoded_ = allocate_frame();
     FramePtr filtered_ = allocate_frame();
-    PacketPtr packet_ = allocate_packet();
 };
 
 // Video besides the converted stream: decoded, brought by a pixel graph to
 // its first picture's size in a pixel format the encoder takes, placed on
 // the encoder's time base as the converted video is, and encoded with the
 // encoder's own defaults, as the ffmpeg program encodes a stream it maps.
-class VideoConverter final : public StreamConverter {
+class VideoConverter final : public Transcoder {
   public:
     VideoConverter(const AVStream* input, const AVCodec* codec, AVStream* output, const AVOutputFormat* muxer,
                    const std::string& output_name)
-        : input_(input),
-          output_name_(output_name),
-          decoder_(open_decoder(input, output_name)),
-          encoder_(new_encoder(codec)) {
+        : Transcoder(input, codec, output_name) {
         const AVCodecParameters* par = input->codecpar;
         AVCodecContext* encoder = encoder_.get();
         encoder->width = par->width;
@@ -461,8 +462,6 @@ class VideoConverter final : public StreamConverter {
         output->sample_aspect_ratio = par->sample_aspect_ratio;
         graph_.emplace(PixelTarget{par->width, par->height, encoder->pix_fmt, {}});
     }
-
-    AVRational time_base() const override { return encoder_->time_base; }
 
     void convert(const AVPacket* packet, const Deliver& deliver) override {
         // A packet the decoder refuses is skipped, as the ffmpeg program skips it.
@@ -488,18 +487,9 @@ class VideoConverter final : public StreamConverter {
     }
 
   private:
-    void encode(const AVFrame* frame, const Deliver& deliver) {
-        encode_and_deliver(encoder_.get(), packet_.get(), frame, deliver, input_, output_name_);
-    }
-
-    const AVStream* input_;
-    std::string output_name_;
-    CodecContextPtr decoder_;
-    CodecContextPtr encoder_;
     std::optional<PixelGraph> graph_;
     VideoSync sync_;
     FramePtr decoded_ = allocate_frame();
-    PacketPtr packet_ = allocate_packet();
 };
 
 // Frees an AVSubtitle's pictures and texts on scope exit.
@@ -514,14 +504,11 @@ struct SubtitleGuard {
 // Subtitles: text to text (SubRip, ASS, mov_text, WebVTT) or pictures to
 // pictures, as the ffmpeg program converts them: each event decoded and
 // encoded on its own, shown from its start for its duration.
-class SubtitleConverter final : public StreamConverter {
+class SubtitleConverter final : public Transcoder {
   public:
     SubtitleConverter(const AVStream* input, const AVCodec* codec, AVStream* output, const AVOutputFormat* muxer,
                       int video_w, int video_h, const std::string& output_name)
-        : input_(input),
-          output_name_(output_name),
-          decoder_(open_decoder(input, output_name)),
-          encoder_(new_encoder(codec)) {
+        : Transcoder(input, codec, output_name) {
         AVCodecContext* encoder = encoder_.get();
         encoder->time_base = AV_TIME_BASE_Q;
         encoder->width = video_w;
@@ -581,12 +568,7 @@ class SubtitleConverter final : public StreamConverter {
     }
 
   private:
-    const AVStream* input_;
-    std::string output_name_;
-    CodecContextPtr decoder_;
-    CodecContextPtr encoder_;
     std::vector<std::uint8_t> buffer_;
-    PacketPtr packet_ = allocate_packet();
 };
 
 }  // namespace
