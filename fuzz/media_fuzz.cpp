@@ -15,9 +15,9 @@
 
 #include "core/filter_settings.h"
 #include "core/output_geometry.h"
-#include "tools/ocuvex/media_conversion.h"
-#include "tools/ocuvex/media_reader.h"
-#include "tools/ocuvex/media_writer.h"
+#include "media/conversion.h"
+#include "media/input.h"
+#include "media/output.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -27,7 +27,7 @@ extern "C" {
 namespace {
 
 using namespace ocuvex;
-using namespace ocuvex::cli;
+using namespace ocuvex::media;
 
 constexpr int kBufferBytes = 4096;
 constexpr std::int64_t kMaxFrames = 12;

@@ -6,13 +6,13 @@
 #include <string>
 #include <utility>
 
-#include "tools/ocuvex/media_writer.h"
+#include "media/output.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 namespace {
 
 struct FormatCase {
@@ -137,4 +137,4 @@ TEST(PixelFormat, H264AtAnOddSizeTakesTheChromaItCan) {
 }
 
 }  // namespace
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,6 +1,6 @@
 // What the input's stereo metadata does to the swap, the stereo layout each
 // mode's output declares, and the field order it keeps.
-#include "tools/ocuvex/media_layout.h"
+#include "media/stereo_metadata.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "core/output_geometry.h"
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 namespace {
 
 constexpr StereoLayout kLeftRight{StereoPacking::SideBySide, true};
@@ -173,4 +173,4 @@ TEST(FieldOrder, EachViewKeepsItsRowsParityOrTheOrderIsUnknown) {
 }
 
 }  // namespace
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -12,17 +12,17 @@
 #include <tuple>
 #include <vector>
 
-#include "tools/ocuvex/libav_compat.h"
-#include "tools/ocuvex/media_pixels.h"
-#include "tools/ocuvex/media_reader.h"
-#include "tools/ocuvex/media_writer.h"
+#include "media/libav_compat.h"
+#include "media/scale_graph.h"
+#include "media/input.h"
+#include "media/output.h"
 
 extern "C" {
 #include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 namespace {
 
 // A picture of one colour in any planar YUV format (or packed BGR0).
@@ -298,4 +298,4 @@ TEST(MediaReaderWriter, TheVideoKeepsItsHdrMasteringDisplayAndLightLevels) {
 }
 
 }  // namespace
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -2,7 +2,7 @@
 // formats can be moved plane by plane and how, what stands in for those that
 // cannot, centering's fill colour in each format's own numbers, and the
 // plan of a job from its first frame.
-#include "tools/ocuvex/media_planes.h"
+#include "media/picture_planes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "core/output_geometry.h"
-#include "tools/ocuvex/media_conversion.h"
+#include "media/conversion.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 namespace {
 
 const char* name_of(AVPixelFormat format) {
@@ -296,4 +296,4 @@ TEST(ConversionPlan, KeepsTheSourcesFormatOrSaysWhatItConvertsTo) {
 }
 
 }  // namespace
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,6 +1,6 @@
 // What becomes of an input's other streams in each container: described as
 // a demuxer describes them, planned without a file.
-#include "tools/ocuvex/media_streams.h"
+#include "media/stream_map.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 namespace {
 
 struct ContextFree {
@@ -143,4 +143,4 @@ TEST(StreamPlan, TracksKeptAnotherWayAreNeitherCopiedNorReported) {
 }
 
 }  // namespace
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,7 +1,7 @@
 // How timestamps are mended on their way from demuxer to muxer: the encoder's
 // frame rate, jumps in transport streams closed up, frames placed on the
 // encoder's ticks, and packets kept in order for the muxer.
-#include "tools/ocuvex/media_timestamps.h"
+#include "media/timestamps.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 namespace {
 
 constexpr AVRational kMpegTime{1, 90000};
@@ -173,4 +173,4 @@ TEST(MuxTimestamps, ReplacesADtsAfterItsPtsByTheMedian) {
 }
 
 }  // namespace
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -11,11 +11,12 @@
 #include "core/output_geometry.h"
 #include "tools/ocuvex/commands.h"
 #include "tools/ocuvex/help.h"
-#include "tools/ocuvex/media_conversion.h"
-#include "tools/ocuvex/media_layout.h"
-#include "tools/ocuvex/media_reader.h"
-#include "tools/ocuvex/media_writer.h"
-#include "tools/ocuvex/output_file.h"
+#include "media/conversion.h"
+#include "media/stereo_metadata.h"
+#include "media/input.h"
+#include "media/output.h"
+#include "tools/ocuvex/process/output_file.h"
+#include "tools/ocuvex/process/stop_signals.h"
 #include "tools/ocuvex/settings_options.h"
 
 extern "C" {
@@ -23,6 +24,10 @@ extern "C" {
 }
 
 namespace ocuvex::cli {
+
+using namespace ocuvex::media;
+using process::check_output_path;
+using process::OutputFile;
 
 namespace {
 
@@ -230,9 +235,10 @@ void convert(const ConvertArguments& arguments) {
     }
 
     capture_library_log();
-    install_stop_handlers();
+    process::install_stop_handlers();
     ReaderOptions reading;
     reading.strict = arguments.strict;
+    reading.stop = &process::stop_request();
     reading.video_stream = arguments.video_stream;
     reading.frame_rate = AVRational{arguments.frame_rate_num, arguments.frame_rate_den};
     MediaReader reader(arguments.input, reading);
@@ -283,7 +289,8 @@ void convert(const ConvertArguments& arguments) {
     video.field_order =
         output_field_order(settings, {reader.width(), reader.height()}, {geometry.w, geometry.h}, reader.field_order());
     video.quiet = arguments.quiet;
-    MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader);
+    MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader,
+                       process::stop_request());
     if (!arguments.quiet) {
         for (const std::string& note : plan.notes) {
             std::fprintf(stderr, "ocuvex: %s\n", note.c_str());
@@ -387,11 +394,11 @@ int run_convert(std::span<const std::string_view> args) {
         convert(arguments);
     } catch (const Interrupted& stop) {
         std::fprintf(stderr, "ocuvex: interrupted; %s not written\n", quoted(arguments.output).c_str());
-        return 128 + stop.signal;
+        return 128 + stop.reason;
     } catch (const MediaError&) {
-        if (stop_signal != 0) {
+        if (const int signal = process::stop_request().reason(); signal != 0) {
             std::fprintf(stderr, "ocuvex: interrupted; %s not written\n", quoted(arguments.output).c_str());
-            return 128 + stop_signal;
+            return 128 + signal;
         }
         throw;
     }

@@ -40,6 +40,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::fprintf(stderr, "ocuvex: unknown command '%s' (try ocuvex --help)\n", printable(args[0]).c_str());
+    std::fprintf(stderr, "ocuvex: unknown command '%s' (try ocuvex --help)\n", ocuvex::printable(args[0]).c_str());
     return 2;
 }

@@ -15,7 +15,7 @@
 #include "core/copy_plan.h"
 #include "core/filter_settings.h"
 #include "core/settings_fields.h"
-#include "tools/ocuvex/printable.h"
+#include "core/printable.h"
 
 namespace ocuvex::cli {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/ocuvex/media_writer.h"
-#include "tools/ocuvex/output_file.h"
+#include "media/output.h"
+#include "tools/ocuvex/process/output_file.h"
 
 namespace {
 
@@ -80,7 +80,8 @@ void render_view(std::vector<std::uint32_t>& frame, int stride, int x0, int w, i
 
 int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int h, int frames,
                 const std::vector<Ball>& balls) {
-    using namespace ocuvex::cli;
+    using namespace ocuvex::media;
+    using ocuvex::process::OutputFile;
     try {
         const std::optional<OutputFormat> format = find_output_format(path);
         if (!format || format->kind != OutputKind::Video) {

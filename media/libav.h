@@ -1,15 +1,12 @@
-// What the FFmpeg reader, writer and pixel graphs share: their error types,
-// owners for libav* objects, FFmpeg's error texts, the captured library log
-// and the stop request raised by a signal.
+// What every stage of the media layer shares: its error type, owners for
+// libav* objects, FFmpeg's error texts and the captured library log.
 #pragma once
 
-#include <atomic>
-#include <csignal>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "tools/ocuvex/printable.h"
+#include "core/printable.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,17 +14,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 // A failure reading or writing media: reported as one line, exit status 1.
 struct MediaError : std::runtime_error {
     using std::runtime_error::runtime_error;
-};
-
-// Raised inside the conversion once a signal asked the process to stop.
-struct Interrupted : std::runtime_error {
-    explicit Interrupted(int signal) : std::runtime_error("interrupted"), signal(signal) {}
-    int signal;
 };
 
 // Owners of libav* objects, each freed by the library's matching function.
@@ -76,23 +67,6 @@ void capture_library_log();
 std::string last_library_error();
 void clear_library_error();
 
-// The signal that asked the conversion to stop, or 0. Set by the handlers
-// install_stop_handlers() installs for every signal that ends the process
-// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE); a second one ends the process
-// at once, after removing the file named by set_signal_cleanup_path().
-// Atomic: FFmpeg's threads take signals too, and two signals may be handled
-// on two threads at once; exactly one of them is the first.
-extern std::atomic<int> stop_signal;
-static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may use it");
-void install_stop_handlers();
-void throw_if_stopped();
-// The file (or folder of files) a second signal removes before the process
-// ends; empty: none.
-void set_signal_cleanup_path(const std::string& path);
-
-// Lets FFmpeg abandon blocking reads and writes once a stop is requested.
-AVIOInterruptCB stop_interrupt_callback();
-
 // Dictionary of FFmpeg options, freed on scope exit.
 class OptionDict {
   public:
@@ -109,4 +83,4 @@ class OptionDict {
     AVDictionary* dict_ = nullptr;
 };
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -20,11 +20,11 @@
 
 #include "core/copy_plan.h"
 #include "core/filter_settings.h"
-#include "tools/ocuvex/media_planes.h"
-#include "tools/ocuvex/media_reader.h"
-#include "tools/ocuvex/media_writer.h"
+#include "media/picture_planes.h"
+#include "media/input.h"
+#include "media/output.h"
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 // How a job converts, worked out once from its first frame.
 struct ConversionPlan {
@@ -58,4 +58,4 @@ void describe_pictures(const ConversionPlan& plan, VideoSettings& video);
 std::int64_t convert_frames(MediaReader& reader, MediaWriter& writer, const ConversionPlan& plan,
                             std::int64_t max_frames, const std::function<void(std::int64_t)>& on_frame);
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -15,7 +15,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 // The frame rate an encoder is opened with, whose inverse is its time base:
 // the input's (25 when unknown), the nearest of `supported` when the encoder
@@ -79,4 +79,4 @@ class MuxTimestamps {
     std::int64_t last_dts_ = AV_NOPTS_VALUE;
 };
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,4 +1,4 @@
-#include "tools/ocuvex/media_timestamps.h"
+#include "media/timestamps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -124,4 +124,4 @@ void MuxTimestamps::mend(AVPacket& packet, bool nonstrict) {
     }
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

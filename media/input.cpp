@@ -1,12 +1,12 @@
-#include "tools/ocuvex/media_reader.h"
+#include "media/input.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
 
-#include "tools/ocuvex/libav_compat.h"
-#include "tools/ocuvex/media_planes.h"
+#include "media/libav_compat.h"
+#include "media/picture_planes.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -14,7 +14,7 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -78,7 +78,8 @@ MediaReader::MediaReader(AVIOContext* io, const std::string& name, const ReaderO
 void MediaReader::open(const std::string& url, const ReaderOptions& options) {
     strict_ = options.strict;
     max_packets_ = options.max_packets;
-    format_->interrupt_callback = stop_interrupt_callback();
+    stop_ = options.stop;
+    format_->interrupt_callback = stop_->interrupt_callback();
     if (options.probe_bytes > 0) {
         format_->probesize = options.probe_bytes;
     }
@@ -102,7 +103,7 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
     AVFormatContext* opened = format_.release();
     int status = avformat_open_input(&opened, url.c_str(), nullptr, demuxer_options.get());
     format_.reset(opened);  // freed by avformat_open_input on failure
-    throw_if_stopped();
+    stop_->throw_if_requested();
     // A demuxer takes the options it has and leaves the others.
     frame_rate_taken_ = rate_given && av_dict_get(*demuxer_options.get(), "framerate", nullptr, 0) == nullptr;
     if (status == AVERROR_INVALIDDATA) {
@@ -115,7 +116,7 @@ void MediaReader::open(const std::string& url, const ReaderOptions& options) {
         throw MediaError("cannot read " + quoted(name_) + ": " + av_error_text(status));
     }
     status = avformat_find_stream_info(format_.get(), nullptr);
-    throw_if_stopped();
+    stop_->throw_if_requested();
     // The end of a file with no frames: the first frame's search says so.
     if (status < 0 && status != AVERROR_EOF) {
         throw MediaError("cannot read " + quoted(name_) + ": " + av_error_text(status));
@@ -291,7 +292,7 @@ MediaReader::Event MediaReader::read_on(bool hold_packets, bool judge_damage) {
     av_frame_unref(frame_.get());
     int errors_in_a_row = 0;
     while (true) {
-        throw_if_stopped();
+        stop_->throw_if_requested();
         if (ended_) {
             return Event::End;
         }
@@ -375,7 +376,7 @@ void MediaReader::send_video_packet(bool judge_damage) {
 }
 
 void MediaReader::end_of_input(int status, bool judge_damage) {
-    throw_if_stopped();
+    stop_->throw_if_requested();
     const int io_error = format_->pb != nullptr ? format_->pb->error : 0;
     if (io_error < 0 && io_error != AVERROR_EOF) {
         throw MediaError("cannot read " + quoted(name_) + ": " + av_error_text(io_error));
@@ -400,7 +401,7 @@ void MediaReader::decode_failed(int status, bool judge_damage) {
     if (status == AVERROR(ENOMEM)) {
         throw MediaError("cannot decode " + quoted(name_) + ": out of memory");
     }
-    throw_if_stopped();
+    stop_->throw_if_requested();
     if (corrupt_packets_pending_ > 0) {
         --corrupt_packets_pending_;  // that packet's frame is this one, dropped
     }
@@ -477,7 +478,7 @@ void MediaReader::judge(const AVFrame* frame, bool corrupt_packet, std::int64_t 
 }
 
 void MediaReader::fail_damaged(std::int64_t index, const std::string& what) const {
-    throw_if_stopped();
+    stop_->throw_if_requested();
     throw MediaError(quoted(name_) + " is damaged at frame " + std::to_string(index) + ": " + what);
 }
 
@@ -488,7 +489,7 @@ std::int64_t MediaReader::frame_index_of(std::int64_t pts) const {
 
 bool MediaReader::seek_to(std::int64_t pts) {
     if (avformat_seek_file(format_.get(), video_index_, INT64_MIN, pts, pts, 0) < 0) {
-        throw_if_stopped();
+        stop_->throw_if_requested();
         return false;
     }
     avcodec_flush_buffers(decoder_.get());
@@ -572,4 +573,4 @@ bool MediaReader::seek_frame(std::int64_t index) {
     return true;
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,4 +1,4 @@
-#include "tools/ocuvex/media_planes.h"
+#include "media/picture_planes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/ocuvex/libav_compat.h"
-#include "tools/ocuvex/media_common.h"
+#include "media/libav_compat.h"
+#include "media/libav.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,7 +15,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -335,4 +335,4 @@ bool run_planes(const CopyPlan& plan, const PlaneLayout& layout, const FillEleme
     return true;
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace ocuvex::cli {
+namespace ocuvex::process {
 
 // Refuses an OUTPUT that is the INPUT file itself (by device and inode, so
 // links and other spellings count), that is a folder, or that exists while
@@ -45,4 +45,4 @@ class OutputFile {
     bool committed_ = false;
 };
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::process

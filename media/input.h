@@ -16,17 +16,19 @@
 #include <deque>
 #include <string>
 
-#include "tools/ocuvex/media_common.h"
-#include "tools/ocuvex/media_timestamps.h"
+#include "media/libav.h"
+#include "media/stop_request.h"
+#include "media/timestamps.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 struct ReaderOptions {
+    const StopRequest* stop = &never_stopped();  // watched all along; must outlive the reader
     bool strict = false;  // the first damage is a MediaError
     // Bounds for inputs nobody vouches for; 0: FFmpeg's defaults, no bound.
     std::int64_t probe_bytes = 0;
@@ -135,6 +137,7 @@ class MediaReader {
     std::int64_t frame_index_of(std::int64_t pts) const;
 
     std::string name_;
+    const StopRequest* stop_ = &never_stopped();
     bool strict_ = false;
     std::int64_t max_packets_ = 0;
     InputContextPtr format_;
@@ -175,4 +178,4 @@ class MediaReader {
     DamageTally damage_;
 };
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace ocuvex::cli {
+namespace ocuvex {
 
 // `text` with every control character written as \xNN, so that an error
 // message that quotes an argument stays on one line and cannot steer the
@@ -29,4 +29,4 @@ inline std::string printable(std::string_view text) {
 // an exact match, so that std::quoted, found through the argument, loses.)
 inline std::string quoted(const std::string& path) { return "'" + printable(path) + "'"; }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex

@@ -9,15 +9,15 @@
 
 #include <string>
 
-#include "tools/ocuvex/media_common.h"
-#include "tools/ocuvex/media_planes.h"
+#include "media/libav.h"
+#include "media/picture_planes.h"
 
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 // What every graph's scaler does: bicubic with libswscale's default
 // rounding, as the ffmpeg program's own conversions; the more exact rounding
@@ -73,4 +73,4 @@ class PixelGraph {
     FramePtr output_ = allocate_frame();
 };
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/ocuvex/media_common.h"
+#include "media/libav.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 enum class StreamAction {
     Copy,     // its packets copied unchanged (an attachment: its data)
@@ -76,4 +76,4 @@ void make_cover_attachment(const AVStream* input, AVStream* output);
 // earlier. Throws MediaError when out of memory.
 void copy_chapters(const AVFormatContext* input, AVFormatContext* output, std::int64_t shift);
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -21,19 +21,20 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/ocuvex/media_common.h"
-#include "tools/ocuvex/media_layout.h"
-#include "tools/ocuvex/media_pixels.h"
-#include "tools/ocuvex/media_planes.h"
-#include "tools/ocuvex/media_streams.h"
-#include "tools/ocuvex/media_timestamps.h"
+#include "media/libav.h"
+#include "media/stop_request.h"
+#include "media/stereo_metadata.h"
+#include "media/scale_graph.h"
+#include "media/picture_planes.h"
+#include "media/stream_map.h"
+#include "media/timestamps.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 class MediaReader;
 
@@ -110,7 +111,8 @@ class MediaWriter {
     // plan_streams() decides, its chapters and metadata too, and the output
     // starts at 0. Throws MediaError.
     MediaWriter(const std::string& temp_path, const std::string& final_path, const OutputFormat& format,
-                const VideoSettings& video, const MediaReader* copy_from);
+                const VideoSettings& video, const MediaReader* copy_from,
+                const StopRequest& stop = never_stopped());
     MediaWriter(const MediaWriter&) = delete;
     MediaWriter& operator=(const MediaWriter&) = delete;
     ~MediaWriter() = default;
@@ -166,6 +168,7 @@ class MediaWriter {
     [[noreturn]] void fail_write(int code) const;
 
     std::string final_path_;
+    const StopRequest& stop_;
     OutputFormat format_;
     VideoSettings video_;
     OutputContextPtr muxer_;
@@ -183,4 +186,4 @@ class MediaWriter {
     std::int64_t frames_dropped_ = 0;
 };
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -17,7 +17,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 // What a picture's numbers mean, as FFmpeg tags it; unspecified where the
 // file does not say.
@@ -99,4 +99,4 @@ void fill_black(AVFrame* picture);
 bool run_planes(const CopyPlan& plan, const PlaneLayout& layout, const FillElements& fill, const AVFrame* source,
                 AVFrame* destination);
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

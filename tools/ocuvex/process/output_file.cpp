@@ -1,4 +1,4 @@
-#include "tools/ocuvex/output_file.h"
+#include "tools/ocuvex/process/output_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,13 +11,14 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/ocuvex/media_common.h"
+#include "media/libav.h"
+#include "tools/ocuvex/process/stop_signals.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::process {
 
 namespace {
 
@@ -35,7 +36,7 @@ std::string name_of(const std::string& path) {
 }
 
 [[noreturn]] void fail(const std::string& path, int error) {
-    throw MediaError("cannot write " + quoted(path) + ": " + std::strerror(error));
+    throw media::MediaError("cannot write " + quoted(path) + ": " + std::strerror(error));
 }
 
 // The file of picture `number` of a pattern such as out%04d.png; empty when
@@ -121,17 +122,17 @@ void check_output_path(const std::string& input, const std::string& output_path,
     }
     struct stat in {};
     if (stat(input_file_of(input).c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-        throw MediaError(quoted(output) + " is the input file itself; choose another OUTPUT");
+        throw media::MediaError(quoted(output) + " is the input file itself; choose another OUTPUT");
     }
     if (S_ISDIR(out.st_mode)) {
-        throw MediaError(quoted(output) + " is a folder; OUTPUT must name a file");
+        throw media::MediaError(quoted(output) + " is a folder; OUTPUT must name a file");
     }
     // Renaming over a device or pipe would replace it, not write to it.
     if (!S_ISREG(out.st_mode)) {
-        throw MediaError(quoted(output) + " is not a regular file; OUTPUT must name a file");
+        throw media::MediaError(quoted(output) + " is not a regular file; OUTPUT must name a file");
     }
     if (!overwrite) {
-        throw MediaError(quoted(output) + " already exists; use -y to overwrite it");
+        throw media::MediaError(quoted(output) + " already exists; use -y to overwrite it");
     }
 }
 
@@ -202,7 +203,7 @@ void OutputFile::commit_sequence() {
             struct stat existing {};
             const std::string target = path_in(target_folder, name);
             if (lstat(target.c_str(), &existing) == 0) {
-                throw MediaError(quoted(target) + " already exists; use -y to overwrite it");
+                throw media::MediaError(quoted(target) + " already exists; use -y to overwrite it");
             }
         }
     }
@@ -230,7 +231,7 @@ void OutputFile::commit() {
         }
     } else if (renameat2(AT_FDCWD, temp_path_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST) {
-            throw MediaError(quoted(path_) + " appeared while converting; use -y to overwrite it");
+            throw media::MediaError(quoted(path_) + " appeared while converting; use -y to overwrite it");
         }
         if (errno != EINVAL && errno != ENOSYS) {
             fail(path_, errno);
@@ -238,7 +239,7 @@ void OutputFile::commit() {
         // A file system without RENAME_NOREPLACE: a hard link also refuses to replace.
         if (link(temp_path_.c_str(), path_.c_str()) != 0) {
             if (errno == EEXIST) {
-                throw MediaError(quoted(path_) + " appeared while converting; use -y to overwrite it");
+                throw media::MediaError(quoted(path_) + " appeared while converting; use -y to overwrite it");
             }
             fail(path_, errno);
         }
@@ -248,4 +249,4 @@ void OutputFile::commit() {
     set_signal_cleanup_path({});
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::process

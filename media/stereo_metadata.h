@@ -20,7 +20,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 enum class StereoPacking {
     SideBySide,
@@ -82,4 +82,4 @@ const char* matroska_stereo_mode(const StereoLayout& layout);
 AVFieldOrder output_field_order(const FilterSettings& settings, ocuvex::FrameSize src, ocuvex::FrameSize dst,
                                 AVFieldOrder input);
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,4 +1,4 @@
-#include "tools/ocuvex/media_pixels.h"
+#include "media/scale_graph.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -7,7 +7,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -158,4 +158,4 @@ void PixelGraph::build(const AVFrame* picture) {
     shape_ = shape_of(picture);
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,14 +1,14 @@
-#include "tools/ocuvex/media_streams.h"
+#include "media/stream_map.h"
 
 #include <algorithm>
 #include <cstring>
 #include <span>
 #include <string_view>
 
-#include "tools/ocuvex/libav_compat.h"
-#include "tools/ocuvex/media_pixels.h"
-#include "tools/ocuvex/media_timestamps.h"
-#include "tools/ocuvex/media_writer.h"
+#include "media/libav_compat.h"
+#include "media/scale_graph.h"
+#include "media/timestamps.h"
+#include "media/output.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -17,7 +17,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -705,4 +705,4 @@ void copy_chapters(const AVFormatContext* input, AVFormatContext* output, std::i
     }
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -17,7 +17,7 @@ extern "C" {
 #include <libavutil/version.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 // The buffer an AVIOContext's write callback is given: const since FFmpeg 7.
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
@@ -246,4 +246,4 @@ inline bool muxer_writes_display_matrix(const AVOutputFormat* muxer) {
     return false;
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,4 +1,4 @@
-#include "tools/ocuvex/media_writer.h"
+#include "media/output.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <span>
 
-#include "tools/ocuvex/libav_compat.h"
-#include "tools/ocuvex/media_reader.h"
+#include "media/libav_compat.h"
+#include "media/input.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -16,7 +16,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -225,8 +225,9 @@ AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat source_for
 }
 
 MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_path, const OutputFormat& format,
-                         const VideoSettings& video, const MediaReader* copy_from)
-    : final_path_(final_path), format_(format), video_(video) {
+                         const VideoSettings& video, const MediaReader* copy_from,
+                         const StopRequest& stop)
+    : final_path_(final_path), stop_(stop), format_(format), video_(video) {
     const std::string name = encoder_name(format, video);
     const AVCodec* codec = find_video_encoder(name);
     if (codec == nullptr) {
@@ -242,7 +243,7 @@ MediaWriter::MediaWriter(const std::string& temp_path, const std::string& final_
         throw MediaError("cannot write " + quoted(final_path) + ": " + av_error_text(status));
     }
     muxer_.reset(muxer);
-    muxer_->interrupt_callback = stop_interrupt_callback();
+    muxer_->interrupt_callback = stop_.interrupt_callback();
 
     open_encoder(codec, pixel_format);
     note_pixel_format(codec, pixel_format);
@@ -529,7 +530,7 @@ void MediaWriter::open_file(const std::string& temp_path) {
 }
 
 void MediaWriter::fail_write(int code) const {
-    throw_if_stopped();
+    stop_.throw_if_requested();
     std::string reason = av_error_text(code);
     if (code == AVERROR(EINVAL) || code == AVERROR_INVALIDDATA) {
         const std::string detail = last_library_error();
@@ -592,7 +593,7 @@ void MediaWriter::drain_encoder(bool flushing) {
         if (status < 0) {
             fail_write(status);
         }
-        throw_if_stopped();
+        stop_.throw_if_requested();
         // Ticks count from the first frame's own time, which goes back in.
         av_packet_rescale_ts(packet_.get(), encoder_->time_base, video.stream->time_base);
         const std::int64_t origin = av_rescale_q(sync_.origin(), picture_time_base_, video.stream->time_base) -
@@ -664,4 +665,4 @@ void MediaWriter::finish() {
     }
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

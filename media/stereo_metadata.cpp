@@ -1,13 +1,13 @@
-#include "tools/ocuvex/media_layout.h"
+#include "media/stereo_metadata.h"
 
-#include "tools/ocuvex/libav_compat.h"
-#include "tools/ocuvex/printable.h"
+#include "media/libav_compat.h"
+#include "core/printable.h"
 
 extern "C" {
 #include <libavutil/stereo3d.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -241,4 +241,4 @@ AVFieldOrder output_field_order(const FilterSettings& settings, ocuvex::FrameSiz
     return flips == plan.copy_count ? other_field_first(input) : AV_FIELD_UNKNOWN;
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

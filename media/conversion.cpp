@@ -1,14 +1,14 @@
-#include "tools/ocuvex/media_conversion.h"
+#include "media/conversion.h"
 
 #include "core/frame_conversion.h"
-#include "tools/ocuvex/libav_compat.h"
-#include "tools/ocuvex/media_pixels.h"
+#include "media/libav_compat.h"
+#include "media/scale_graph.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace ocuvex::cli {
+namespace ocuvex::media {
 
 namespace {
 
@@ -138,4 +138,4 @@ std::int64_t convert_frames(MediaReader& reader, MediaWriter& writer, const Conv
     return written;
 }
 
-}  // namespace ocuvex::cli
+}  // namespace ocuvex::media

@@ -1,0 +1,102 @@
+#include "media/libav.h"
+
+#include <mutex>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace ocuvex::media {
+
+namespace {
+
+std::mutex log_mutex;
+std::string last_error_line;  // guarded by log_mutex: decoder threads log too
+std::string pending_line;     // guarded by log_mutex: a message may arrive in parts
+
+void log_callback(void* context, int level, const char* format, va_list args) {
+    if (level > AV_LOG_ERROR) {
+        return;
+    }
+    char part[512];
+    int print_prefix = 0;
+    if (av_log_format_line2(context, level, format, args, part, sizeof part, &print_prefix) < 0) {
+        return;
+    }
+    const AVClass* avclass = context != nullptr ? *static_cast<AVClass**>(context) : nullptr;
+    const std::lock_guard<std::mutex> lock(log_mutex);
+    pending_line += part;
+    std::string text = pending_line;
+    if (!text.empty() && text.back() == '\n') {
+        pending_line.clear();
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    if (avclass != nullptr && avclass->item_name != nullptr) {
+        text = std::string(avclass->item_name(context)) + ": " + text;
+    }
+    last_error_line = printable(text);
+}
+
+}  // namespace
+
+void OutputContextFree::operator()(AVFormatContext* context) const {
+    if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
+        avio_closep(&context->pb);
+    }
+    avformat_free_context(context);
+}
+
+void IOContextFree::operator()(AVIOContext* context) const {
+    av_freep(&context->buffer);
+    avio_context_free(&context);
+}
+
+FramePtr allocate_frame() {
+    FramePtr frame(av_frame_alloc());
+    if (frame == nullptr) {
+        throw MediaError("out of memory");
+    }
+    return frame;
+}
+
+PacketPtr allocate_packet() {
+    PacketPtr packet(av_packet_alloc());
+    if (packet == nullptr) {
+        throw MediaError("out of memory");
+    }
+    return packet;
+}
+
+std::string av_error_text(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+void capture_library_log() { av_log_set_callback(log_callback); }
+
+std::string last_library_error() {
+    const std::lock_guard<std::mutex> lock(log_mutex);
+    return last_error_line;
+}
+
+void clear_library_error() {
+    const std::lock_guard<std::mutex> lock(log_mutex);
+    last_error_line.clear();
+}
+
+void OptionDict::set(const char* key, const char* value) {
+    if (av_dict_set(&dict_, key, value, 0) < 0) {
+        throw MediaError("out of memory");
+    }
+}
+
+void OptionDict::set(const char* key, std::int64_t value) {
+    if (av_dict_set_int(&dict_, key, value, 0) < 0) {
+        throw MediaError("out of memory");
+    }
+}
+
+}  // namespace ocuvex::media
