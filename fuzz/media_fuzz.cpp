@@ -1,8 +1,8 @@
 // Any bytes as a media file in memory, through what `ocuvex convert` does:
-// MediaReader over a custom AVIOContext, the conversion plan, the pixel
-// graphs, the core (on the decoded planes or on 32-bit pixels), and
-// MediaWriter into FFmpeg's null muxer (which writes no file), copied audio
-// and subtitle streams included.
+// a conversion job reading a custom AVIOContext, with its plan, its scale
+// graphs, the core (on the decoded planes or on 32-bit pixels), and its
+// output into FFmpeg's null muxer (which writes no file), copied audio and
+// subtitle streams included.
 //
 // A finding: a crash, undefined behaviour, a leak (LeakSanitizer), a hang,
 // or any exception but MediaError. Each input is bounded: a small probe, at
@@ -15,9 +15,7 @@
 
 #include "core/filter_settings.h"
 #include "core/output_geometry.h"
-#include "media/conversion.h"
-#include "media/input.h"
-#include "media/output.h"
+#include "media/job.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -109,35 +107,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.center_width = static_cast<std::int32_t>((hash >> 4) % 17);
     settings.crop_width = settings.crop_height = 4;
 
-    ReaderOptions options;
-    options.strict = ((hash >> 9) & 1) != 0;
-    options.probe_bytes = 32 << 10;
-    options.analyze_microseconds = 500000;
-    options.max_pixels = kMaxPixels;
-    options.max_packets = 256;
-    options.threads = 1;
+    JobRequest request;
+    request.settings = settings;
+    request.input.strict = ((hash >> 9) & 1) != 0;
+    request.input.probe_bytes = 32 << 10;
+    request.input.analyze_microseconds = 500000;
+    request.input.max_pixels = kMaxPixels;
+    request.input.max_packets = 256;
+    request.input.threads = 1;
+    request.encoding.codec = "rawvideo";
+    // The pictures as they are, or through the output's scale graph.
+    request.encoding.pixel_format = ((hash >> 11) & 1) != 0 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NONE;
+    request.max_frames = kMaxFrames;
     try {
-        MediaReader reader(io.get(), "fuzz input", options);
+        ConvertJob job(io.get(), "fuzz input", request);
         const bool still = ((hash >> 10) & 3) == 0;
-        if (still && !reader.seek_frame(static_cast<std::int64_t>((hash >> 12) % 6))) {
+        if (still && !job.seek_frame(static_cast<std::int64_t>((hash >> 12) % 6))) {
             return 0;
         }
-        const OutputGeometry geometry = compute_output_geometry(settings, reader.width(), reader.height());
-        if (geometry.w <= 0 || geometry.h <= 0 || std::int64_t{geometry.w} * geometry.h > 4 * kMaxPixels) {
+        const FrameSize output = job.output_size();
+        if (output.w <= 0 || output.h <= 0 || std::int64_t{output.w} * output.h > 4 * kMaxPixels) {
             return 0;
         }
-        const ConversionPlan plan = plan_conversion(settings, reader.frame(), FrameSize{geometry.w, geometry.h});
-        VideoSettings video;
-        describe_pictures(plan, video);
-        video.frame_rate = reader.frame_rate();
-        video.sample_aspect_ratio = reader.sample_aspect_ratio();
-        video.codec = "rawvideo";
-        // The pictures as they are, or through the writer's pixel graph.
-        video.pixel_format = ((hash >> 11) & 1) != 0 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NONE;
-        const OutputFormat null_output{"null", "rawvideo"};
-        MediaWriter writer("", "fuzz output", null_output, video, still ? nullptr : &reader);
-        convert_frames(reader, writer, plan, still ? 1 : kMaxFrames, nullptr);
-        writer.finish();
+        const OutputFormat null_output{"null", "rawvideo", still ? OutputKind::Still : OutputKind::Video};
+        job.open_output(null_output, "", "fuzz output");
+        job.run();
+        job.finish();
     } catch (const MediaError&) {
         // The expected answer to a file that is not a video.
     }

@@ -69,6 +69,31 @@ PacketPtr allocate_packet() {
     return packet;
 }
 
+int check_memory(int status) {
+    if (status < 0) {
+        throw MediaError("out of memory");
+    }
+    return status;
+}
+
+int check(int status, const std::string& what) {
+    if (status >= 0) {
+        return status;
+    }
+    if (status == AVERROR(ENOMEM)) {
+        throw MediaError("out of memory");
+    }
+    throw MediaError(what + ": " + av_error_text(status));
+}
+
+int check_logged(int status, const std::string& what) {
+    if (status >= 0 || status == AVERROR(ENOMEM)) {
+        return check(status, what);
+    }
+    const std::string detail = last_library_error();
+    throw MediaError(what + ": " + (detail.empty() ? av_error_text(status) : detail));
+}
+
 std::string av_error_text(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);

@@ -45,7 +45,6 @@ struct FilterGraphFree {
 struct IOContextFree {
     void operator()(AVIOContext* context) const;
 };
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextClose>;
@@ -53,12 +52,41 @@ using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextFree>;
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFree>;
 using IOContextPtr = std::unique_ptr<AVIOContext, IOContextFree>;
 
+struct FilterInOutFree {
+    void operator()(AVFilterInOut* list) const { avfilter_inout_free(&list); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutFree>;
+
 // Allocators that throw MediaError("out of memory") rather than return null.
 FramePtr allocate_frame();
 PacketPtr allocate_packet();
 
+// `pointer`, which a libav* allocator returned: throws MediaError("out of
+// memory") when it is null.
+template <typename Object>
+Object* allocated(Object* pointer) {
+    if (pointer == nullptr) {
+        throw MediaError("out of memory");
+    }
+    return pointer;
+}
+// The status of a libav* call that fails only when memory runs out (storing
+// a dictionary entry, copying parameters): throws MediaError("out of
+// memory") when it is negative.
+int check_memory(int status);
+
 // FFmpeg's text for an AVERROR code, e.g. "No such file or directory".
 std::string av_error_text(int code);
+
+// The status of a libav* call: returned as it is unless negative, which
+// throws MediaError "WHAT: REASON" with FFmpeg's text for the code
+// (ENOMEM: "out of memory" alone).
+int check(int status, const std::string& what);
+// The same with the library's own explanation where it logged one since
+// clear_library_error() (an encoder's "width not divisible by 2"), which
+// says more than the code; call clear_library_error() before the call.
+int check_logged(int status, const std::string& what);
 
 // Routes FFmpeg's own log into a buffer instead of standard error, so every
 // failure stays one line; last_library_error() gives the latest error line

@@ -110,69 +110,7 @@ std::uint16_t quantize(double value, int depth, bool chroma, bool full) {
     return static_cast<std::uint16_t>(std::clamp(std::floor(sample + 0.5), 0.0, max));
 }
 
-// `tag` when FFmpeg names its number; `unspecified` otherwise. The number is
-// read as an int, as the enum may hold anything a decoder stored in it.
-template <typename Tag>
-void forget_if_unknown(Tag& tag, int count, const char* (*name_of)(Tag), Tag unspecified) {
-    static_assert(sizeof(Tag) == sizeof(int));
-    int number = 0;
-    std::memcpy(&number, &tag, sizeof number);
-    if (number < 0 || number >= count || name_of(static_cast<Tag>(number)) == nullptr) {
-        tag = unspecified;
-    }
-}
-
 }  // namespace
-
-void forget_unknown_colour_tags(AVFrame* picture) {
-    forget_if_unknown(picture->colorspace, AVCOL_SPC_NB, av_color_space_name, AVCOL_SPC_UNSPECIFIED);
-    forget_if_unknown(picture->color_range, AVCOL_RANGE_NB, av_color_range_name, AVCOL_RANGE_UNSPECIFIED);
-    forget_if_unknown(picture->color_primaries, AVCOL_PRI_NB, av_color_primaries_name, AVCOL_PRI_UNSPECIFIED);
-    forget_if_unknown(picture->color_trc, AVCOL_TRC_NB, av_color_transfer_name, AVCOL_TRC_UNSPECIFIED);
-    forget_if_unknown(picture->chroma_location, AVCHROMA_LOC_NB, av_chroma_location_name, AVCHROMA_LOC_UNSPECIFIED);
-}
-
-ColourDescription colour_of(const AVFrame* picture) {
-    return ColourDescription{picture->colorspace, picture->color_range, picture->color_primaries, picture->color_trc,
-                             picture->chroma_location};
-}
-
-void set_colour(AVFrame* picture, const ColourDescription& colour) {
-    picture->colorspace = colour.matrix;
-    picture->color_range = colour.range;
-    picture->color_primaries = colour.primaries;
-    picture->color_trc = colour.transfer;
-    picture->chroma_location = colour.chroma_location;
-}
-
-bool is_rgb(AVPixelFormat format) {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    return desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-}
-
-bool is_jpeg_yuv(AVPixelFormat format) {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    return desc != nullptr && std::string_view(desc->name).starts_with("yuvj");
-}
-
-AVColorRange effective_range(AVPixelFormat format, AVColorRange range) {
-    if (range == AVCOL_RANGE_MPEG || range == AVCOL_RANGE_JPEG) {
-        return range;
-    }
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    if (desc == nullptr) {
-        return AVCOL_RANGE_MPEG;
-    }
-    // As FFmpeg's scaler takes them: gray is full range too.
-    const bool gray = desc->nb_components < 3;
-    return is_rgb(format) || gray || is_jpeg_yuv(format) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-}
-
-bool is_wide_gamut_or_hdr(const ColourDescription& colour) {
-    return colour.primaries == AVCOL_PRI_BT2020 || colour.matrix == AVCOL_SPC_BT2020_NCL ||
-           colour.matrix == AVCOL_SPC_BT2020_CL || colour.transfer == AVCOL_TRC_SMPTE2084 ||
-           colour.transfer == AVCOL_TRC_ARIB_STD_B67;
-}
 
 std::optional<PlaneLayout> plane_layout(AVPixelFormat format) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);

@@ -1,8 +1,7 @@
 // Decoded pictures as the core's copy plans see them: how each plane of a
 // pixel format stores the picture (bytes per element, chroma subsampling),
 // the format a copy job works in when the source's own cannot take its plan,
-// the colour description a picture carries, and centering's fill colour in a
-// format's own encoding. The copy modes move a decoded frame's planes as they
+// and centering's fill colour in a format's own encoding. The copy modes move a decoded frame's planes as they
 // are, at their own depth, so nothing is converted that need not be.
 #pragma once
 
@@ -11,6 +10,7 @@
 #include <optional>
 
 #include "core/copy_plan.h"
+#include "media/picture_colour.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -18,37 +18,6 @@ extern "C" {
 }
 
 namespace ocuvex::media {
-
-// What a picture's numbers mean, as FFmpeg tags it; unspecified where the
-// file does not say.
-struct ColourDescription {
-    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
-    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
-    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-    AVChromaLocation chroma_location = AVCHROMA_LOC_UNSPECIFIED;
-    bool operator==(const ColourDescription&) const = default;
-};
-
-ColourDescription colour_of(const AVFrame* picture);
-// Decoders copy a damaged stream's colour numbers into the picture as they
-// find them; a number FFmpeg has no name for is no tag to carry (nor a value
-// C++ may read as the enum), so it becomes "unspecified". Call it on every
-// decoded picture before anything reads its colour.
-void forget_unknown_colour_tags(AVFrame* picture);
-void set_colour(AVFrame* picture, const ColourDescription& colour);
-
-// RGB (or GBR) pictures, as opposed to YUV and gray ones.
-bool is_rgb(AVPixelFormat format);
-// JPEG's own full-range YUV formats: yuvj420p, yuvj444p, ...
-bool is_jpeg_yuv(AVPixelFormat format);
-// The range a picture of `format` is in: `range` when given, else as
-// FFmpeg's scaler takes it: full for RGB, gray and the JPEG formats
-// (yuvj420p, ...), limited for the rest.
-AVColorRange effective_range(AVPixelFormat format, AVColorRange range);
-// BT.2020 primaries or matrix, or a PQ or HLG transfer: numbers that mean
-// something else than the BT.709 ones an 8-bit RGB conversion assumes.
-bool is_wide_gamut_or_hdr(const ColourDescription& colour);
 
 // How the planes of a pixel format store a picture, one PlaneFormat each:
 // the element is one pixel of a plane without subsampling (a 16-bit sample,

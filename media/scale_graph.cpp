@@ -11,11 +11,11 @@ namespace ocuvex::media {
 
 namespace {
 
-[[noreturn]] void fail(const AVFrame* picture, const std::string& step, int code) {
+// "cannot convert yuv420p pictures of 64x36", the start of a failure's message.
+std::string failure_text(const AVFrame* picture) {
     const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format));
-    throw MediaError("cannot convert " + std::string(name != nullptr ? name : "unknown") + " pictures of " +
-                     std::to_string(picture->width) + "x" + std::to_string(picture->height) + " (" + step +
-                     "): " + av_error_text(code));
+    return "cannot convert " + std::string(name != nullptr ? name : "unknown") + " pictures of " +
+           std::to_string(picture->width) + "x" + std::to_string(picture->height);
 }
 
 // Sets an option of the buffer source that only newer FFmpeg has (the
@@ -78,11 +78,11 @@ std::string colour_options(AVPixelFormat from_format, const ColourDescription& f
     return options;
 }
 
-PixelGraph::SourceShape PixelGraph::shape_of(const AVFrame* picture) {
+ScaleGraph::SourceShape ScaleGraph::shape_of(const AVFrame* picture) {
     return SourceShape{picture->width, picture->height, picture->format, picture->colorspace, picture->color_range};
 }
 
-const AVFrame* PixelGraph::convert(const AVFrame* picture) {
+const AVFrame* ScaleGraph::convert(const AVFrame* picture) {
     if (picture->width == target_.w && picture->height == target_.h && picture->format == target_.format) {
         return picture;
     }
@@ -90,71 +90,56 @@ const AVFrame* PixelGraph::convert(const AVFrame* picture) {
         build(picture);
     }
     av_frame_unref(output_.get());
-    int status = av_buffersrc_add_frame_flags(source_, const_cast<AVFrame*>(picture), AV_BUFFERSRC_FLAG_KEEP_REF);
-    if (status < 0) {
-        fail(picture, "feeding the graph", status);
-    }
-    status = av_buffersink_get_frame(sink_, output_.get());
-    if (status < 0) {
-        fail(picture, "taking the graph's output", status);
-    }
+    check(av_buffersrc_add_frame_flags(source_, const_cast<AVFrame*>(picture), AV_BUFFERSRC_FLAG_KEEP_REF),
+          failure_text(picture) + " (feeding the graph)");
+    check(av_buffersink_get_frame(sink_, output_.get()), failure_text(picture) + " (taking the graph's output)");
     return output_.get();
 }
 
-void PixelGraph::build(const AVFrame* picture) {
-    graph_.reset();
-    source_ = sink_ = nullptr;
-    graph_.reset(avfilter_graph_alloc());
-    if (graph_ == nullptr) {
-        throw MediaError("out of memory");
-    }
-    AVFilterGraph* graph = graph_.get();
-    source_ = avfilter_graph_alloc_filter(graph, avfilter_get_by_name("buffer"), "source");
-    if (source_ == nullptr) {
-        throw MediaError("out of memory");
-    }
-    const AVRational aspect = picture->sample_aspect_ratio.num > 0 ? picture->sample_aspect_ratio : AVRational{1, 1};
-    int status = av_opt_set_int(source_, "width", picture->width, AV_OPT_SEARCH_CHILDREN);
-    const auto then = [&status](int next) { status = status < 0 ? status : next; };
-    then(av_opt_set_int(source_, "height", picture->height, AV_OPT_SEARCH_CHILDREN));
-    then(av_opt_set_pixel_fmt(source_, "pix_fmt", static_cast<AVPixelFormat>(picture->format), AV_OPT_SEARCH_CHILDREN));
-    then(av_opt_set_q(source_, "time_base", AVRational{1, 1}, AV_OPT_SEARCH_CHILDREN));
-    then(av_opt_set_q(source_, "pixel_aspect", aspect, AV_OPT_SEARCH_CHILDREN));
-    then(set_if_known(source_, "colorspace", picture->colorspace));
-    then(set_if_known(source_, "range", picture->color_range));
-    then(avfilter_init_str(source_, nullptr));
-    if (status < 0) {
-        fail(picture, "buffer source", status);
-    }
+void link_filters(AVFilterGraph* graph, AVFilterContext* source, const std::string& filters, AVFilterContext* sink,
+                  const std::string& what) {
+    // The open ends of the parsed chain: its input takes the source's
+    // output ("in"), its output feeds the sink ("out").
+    FilterInOutPtr source_end(allocated(avfilter_inout_alloc()));
+    FilterInOutPtr sink_end(allocated(avfilter_inout_alloc()));
+    source_end->name = allocated(av_strdup("in"));
+    source_end->filter_ctx = source;
+    sink_end->name = allocated(av_strdup("out"));
+    sink_end->filter_ctx = sink;
+    AVFilterInOut* inputs = sink_end.release();
+    AVFilterInOut* outputs = source_end.release();
+    const int status = avfilter_graph_parse_ptr(graph, filters.c_str(), &inputs, &outputs, nullptr);
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    check(status, what + " (" + filters + ")");
+    check(avfilter_graph_config(graph, nullptr), what + " (" + filters + ")");
+}
 
-    const std::string scale_arguments = "w=" + std::to_string(target_.w) + ":h=" + std::to_string(target_.h) +
-                                        ":flags=" + kScaleFlags +
-                                        (target_.scale_options.empty() ? "" : ":" + target_.scale_options);
-    AVFilterContext* scale = nullptr;
-    status = avfilter_graph_create_filter(&scale, avfilter_get_by_name("scale"), "scale", scale_arguments.c_str(),
-                                          nullptr, graph);
-    if (status < 0) {
-        fail(picture, "scale " + scale_arguments, status);
-    }
+void ScaleGraph::build(const AVFrame* picture) {
+    const std::string what = failure_text(picture);
+    graph_.reset();
+    graph_.reset(allocated(avfilter_graph_alloc()));
+    AVFilterGraph* graph = graph_.get();
+    source_ = allocated(avfilter_graph_alloc_filter(graph, avfilter_get_by_name("buffer"), "source"));
+    const AVRational aspect = picture->sample_aspect_ratio.num > 0 ? picture->sample_aspect_ratio : AVRational{1, 1};
+    const std::string buffer = what + " (buffer source)";
+    check(av_opt_set_int(source_, "width", picture->width, AV_OPT_SEARCH_CHILDREN), buffer);
+    check(av_opt_set_int(source_, "height", picture->height, AV_OPT_SEARCH_CHILDREN), buffer);
+    check(av_opt_set_pixel_fmt(source_, "pix_fmt", static_cast<AVPixelFormat>(picture->format), AV_OPT_SEARCH_CHILDREN),
+          buffer);
+    check(av_opt_set_q(source_, "time_base", AVRational{1, 1}, AV_OPT_SEARCH_CHILDREN), buffer);
+    check(av_opt_set_q(source_, "pixel_aspect", aspect, AV_OPT_SEARCH_CHILDREN), buffer);
+    check(set_if_known(source_, "colorspace", picture->colorspace), buffer);
+    check(set_if_known(source_, "range", picture->color_range), buffer);
+    check(avfilter_init_str(source_, nullptr), buffer);
+    check(avfilter_graph_create_filter(&sink_, avfilter_get_by_name("buffersink"), "sink", nullptr, nullptr, graph),
+          what + " (buffer sink)");
     const char* target_name = av_get_pix_fmt_name(target_.format);
-    AVFilterContext* format = nullptr;
-    status = avfilter_graph_create_filter(
-        &format, avfilter_get_by_name("format"), "format",
-        (std::string("pix_fmts=") + (target_name != nullptr ? target_name : "")).c_str(), nullptr, graph);
-    if (status < 0) {
-        fail(picture, "format", status);
-    }
-    status = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("buffersink"), "sink", nullptr, nullptr, graph);
-    if (status < 0) {
-        fail(picture, "buffer sink", status);
-    }
-    status = avfilter_link(source_, 0, scale, 0);
-    then(avfilter_link(scale, 0, format, 0));
-    then(avfilter_link(format, 0, sink_, 0));
-    then(avfilter_graph_config(graph, nullptr));
-    if (status < 0) {
-        fail(picture, "configuring the graph", status);
-    }
+    link_filters(graph, source_,
+                 "scale=w=" + std::to_string(target_.w) + ":h=" + std::to_string(target_.h) + ":flags=" + kScaleFlags +
+                     (target_.scale_options.empty() ? "" : ":" + target_.scale_options) +
+                     ",format=pix_fmts=" + (target_name != nullptr ? target_name : ""),
+                 sink_, what);
     shape_ = shape_of(picture);
 }
 

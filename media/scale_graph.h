@@ -1,7 +1,9 @@
 // Pixel conversions through libavfilter: a graph
 //   buffer -> scale -> format -> buffersink
 // that turns pictures of any size and pixel format into pictures of one
-// fixed size and format, as the ffmpeg program converts. The graph is built
+// fixed size and format, as the ffmpeg program converts; and the linking of
+// any graph's filters from FFmpeg's filter-graph syntax, which the audio
+// conversions use too. The graph is built
 // for the first picture and rebuilt whenever the pictures' size, pixel
 // format or colour description changes, so a stream that changes any of
 // them mid-way comes out in the first picture's size all along.
@@ -10,7 +12,7 @@
 #include <string>
 
 #include "media/libav.h"
-#include "media/picture_planes.h"
+#include "media/picture_colour.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -24,7 +26,7 @@ namespace ocuvex::media {
 // and full chroma interpolation cost a quarter of a whole H.264 job's time.
 inline constexpr const char* kScaleFlags = "bicubic";
 
-struct PixelTarget {
+struct ScaleTarget {
     int w = 0;
     int h = 0;
     AVPixelFormat format = AV_PIX_FMT_NONE;
@@ -42,11 +44,17 @@ struct PixelTarget {
 std::string colour_options(AVPixelFormat from_format, const ColourDescription& from, AVPixelFormat to_format,
                            const ColourDescription& to);
 
-class PixelGraph {
-  public:
-    explicit PixelGraph(PixelTarget target) : target_(std::move(target)) {}
+// Links `source` through `filters` (FFmpeg's filter-graph syntax, e.g.
+// "scale=w=64:h=36,format=pix_fmts=yuv420p") to `sink`, both filters of
+// `graph`, and configures the graph. Throws MediaError naming `what`.
+void link_filters(AVFilterGraph* graph, AVFilterContext* source, const std::string& filters, AVFilterContext* sink,
+                  const std::string& what);
 
-    const PixelTarget& target() const { return target_; }
+class ScaleGraph {
+  public:
+    explicit ScaleGraph(ScaleTarget target) : target_(std::move(target)) {}
+
+    const ScaleTarget& target() const { return target_; }
     // `picture` in the target's size and format: `picture` itself when it
     // already is, else the graph's output, valid until the next call and
     // carrying the picture's properties (times, aspect ratio). Throws
@@ -65,7 +73,7 @@ class PixelGraph {
     static SourceShape shape_of(const AVFrame* picture);
     void build(const AVFrame* picture);
 
-    PixelTarget target_;
+    ScaleTarget target_;
     FilterGraphPtr graph_;
     AVFilterContext* source_ = nullptr;  // owned by graph_
     AVFilterContext* sink_ = nullptr;    // owned by graph_

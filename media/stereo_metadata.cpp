@@ -133,7 +133,7 @@ std::optional<StereoLayout> declared_stereo_layout(const AVStream* stream) {
     return layout;
 }
 
-std::string describe(const StereoLayout& layout) {
+std::string layout_text(const StereoLayout& layout) {
     std::string text = packing_text(layout.packing);
     if (layout.packing == StereoPacking::Anaglyph || layout.packing == StereoPacking::Other) {
         return text;
@@ -149,7 +149,7 @@ StereoReading read_stereo_layout(std::int32_t mode, std::int32_t source_h, const
     }
     const StereoPacking reads = input_packing(mode);
     if (declared->packing != reads && declared->packing != StereoPacking::Unspecified) {
-        reading.message = quoted(name) + " says its pictures are " + describe(*declared) + "; the mode reads " +
+        reading.message = quoted(name) + " says its pictures are " + layout_text(*declared) + "; the mode reads " +
                           (reads == StereoPacking::AboveBelow ? "above/below pictures"
                            : reads == StereoPacking::Lines    ? "views on alternate lines"
                                                               : "side-by-side pictures") +

@@ -44,7 +44,7 @@ struct StereoLayout {
 std::optional<StereoLayout> declared_stereo_layout(const AVStream* stream);
 
 // "side-by-side, left eye in the left half", for messages.
-std::string describe(const StereoLayout& layout);
+std::string layout_text(const StereoLayout& layout);
 
 // What the input's stereo metadata means for a conversion.
 struct StereoReading {

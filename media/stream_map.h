@@ -4,15 +4,19 @@
 // container's usual codec for its kind where it cannot, as the ffmpeg
 // program converts by default (PCM to AAC in MP4, SubRip to mov_text and
 // mov_text to ASS, a second video in Theora to H.264 in MP4), or left out
-// with a line saying why. Nothing is dropped without a word.
+// with a line saying why. Nothing is dropped without a word. The file's own
+// tags and chapters go along.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "media/libav.h"
+#include "media/mux.h"
+#include "media/notice.h"
+#include "media/timestamps.h"
+#include "media/transcode.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -25,8 +29,10 @@ enum class StreamAction {
     Copy,     // its packets copied unchanged (an attachment: its data)
     Convert,  // decoded and encoded again as the container's usual codec
     Attach,   // a cover picture, written as the Matroska attachment players show as a cover
-    Carried,  // kept another way: a timecode track by the video's tag, an MP4 chapter track as the chapters
-    Omit,     // left out: no conversion can place it in the container
+    // Its content reaches the output another way: a timecode track by the
+    // video's timecode tag, an MP4's chapter track as the chapters.
+    WrittenOtherwise,
+    Omit,  // left out: no conversion can place it in the container
 };
 
 struct StreamChoice {
@@ -45,35 +51,46 @@ std::vector<StreamChoice> plan_streams(const AVFormatContext* input, int video_i
                                        const std::string& output_name);
 
 // "stream 2 (pcm_s16le audio, language fre)", for messages.
-std::string describe_stream(const AVStream* stream);
-
-// Decodes the packets of one input stream and encodes them again for the
-// output, as a StreamChoice of action Convert says.
-class StreamConverter {
-  public:
-    // Receives each encoded packet, its times in time_base(); it may take the contents.
-    using Deliver = std::function<void(AVPacket*)>;
-    virtual ~StreamConverter() = default;
-    // Converts one packet of the input stream (times in its time base);
-    // null drains what the decoder and encoder still hold.
-    virtual void convert(const AVPacket* packet, const Deliver& deliver) = 0;
-    virtual AVRational time_base() const = 0;
-};
-
-// Opens the decoder of `input` and the encoder of `codec`, and sets the
-// codec parameters and time base of `output` for the muxer `muxer`.
-// Subtitles are drawn for a video of `video_w` x `video_h`. Throws
-// MediaError naming `output_name`.
-std::unique_ptr<StreamConverter> make_stream_converter(const AVStream* input, AVCodecID codec, AVStream* output,
-                                                       const AVOutputFormat* muxer, int video_w, int video_h,
-                                                       const std::string& output_name);
+std::string stream_text(const AVStream* stream);
 
 // Makes `output` the Matroska attachment of the cover picture `input` (a
 // stream with the attached-picture disposition). Throws MediaError.
 void make_cover_attachment(const AVStream* input, AVStream* output);
 
-// Copies the chapters of `input` into `output`, `shift` (AV_TIME_BASE units)
-// earlier. Throws MediaError when out of memory.
-void copy_chapters(const AVFormatContext* input, AVFormatContext* output, std::int64_t shift);
+// Gives the output the input file's tags and its chapters, moved onto the
+// output's timeline (those over before it starts left out). Throws
+// MediaError.
+void carry_file_tags(const AVFormatContext* input, Muxer& muxer, const Timeline& timeline);
+
+// The input's other streams in the output, as plan_streams() chooses: each
+// gets its output stream (added to the muxer before its header is written),
+// and its packets go there as they are or through a transcoder, onto the
+// output's timeline.
+class StreamMap {
+  public:
+    // Subtitles converted for the output are drawn for a video of
+    // `video_w` x `video_h`. Notes and warnings go to `notices`. Throws
+    // MediaError.
+    StreamMap(const AVFormatContext* input, int video_index, Muxer& muxer, const Timeline& timeline, int video_w,
+              int video_h, Notices& notices);
+
+    // Writes a packet of the input (of any stream but the converted video;
+    // one of a stream left out is dropped); takes its contents.
+    void write(AVPacket* packet);
+    // Drains what the transcoders still hold.
+    void finish();
+
+  private:
+    struct Route {
+        int output = -1;  // the muxer's stream; -1: not written
+        AVRational input_base{0, 1};
+        bool on_timeline = true;
+        std::unique_ptr<Transcoder> transcoder;  // null: copied unchanged
+    };
+
+    Muxer& muxer_;
+    const Timeline& timeline_;
+    std::vector<Route> routes_;  // by input stream index
+};
 
 }  // namespace ocuvex::media

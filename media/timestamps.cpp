@@ -101,6 +101,21 @@ std::optional<std::int64_t> VideoSync::place(std::int64_t pts, std::int64_t dura
     return tick;
 }
 
+void Timeline::shift(AVPacket& packet, AVRational time_base) const {
+    const std::int64_t ticks = av_rescale_q(start_, AV_TIME_BASE_Q, time_base);
+    packet.pts = packet.pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet.pts - ticks;
+    packet.dts = packet.dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet.dts - ticks;
+}
+
+void Timeline::place_encoded(AVPacket& packet, AVRational encoder_base, std::int64_t origin, AVRational origin_base,
+                             AVRational stream_base) const {
+    av_packet_rescale_ts(&packet, encoder_base, stream_base);
+    const std::int64_t ticks =
+        av_rescale_q(origin, origin_base, stream_base) - av_rescale_q(start_, AV_TIME_BASE_Q, stream_base);
+    packet.pts = packet.pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet.pts + ticks;
+    packet.dts = packet.dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : packet.dts + ticks;
+}
+
 void MuxTimestamps::mend(AVPacket& packet, bool nonstrict) {
     const std::int64_t free_tick = last_dts_ == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : last_dts_ + (nonstrict ? 0 : 1);
     if (packet.dts != AV_NOPTS_VALUE && packet.pts != AV_NOPTS_VALUE && packet.dts > packet.pts) {

@@ -67,6 +67,27 @@ class VideoSync {
     std::int64_t next_ = AV_NOPTS_VALUE;
 };
 
+// The output's timeline, as the ffmpeg program's outputs have it: every
+// stream starts the input's start earlier, so that the output starts at 0
+// and the streams stay as far apart as they were.
+class Timeline {
+  public:
+    explicit Timeline(std::int64_t start = 0) : start_(start) {}
+    // Where the input starts, in AV_TIME_BASE units: the output's 0.
+    std::int64_t start() const { return start_; }
+    // Moves `packet`, whose times are in `time_base` on the input's
+    // timeline, onto the output's.
+    void shift(AVPacket& packet, AVRational time_base) const;
+    // Brings a packet of the converted video from the encoder's ticks
+    // (counted from the first frame, whose time is `origin` in `origin_base`
+    // on the input's timeline) to the output's timeline in `stream_base`.
+    void place_encoded(AVPacket& packet, AVRational encoder_base, std::int64_t origin, AVRational origin_base,
+                       AVRational stream_base) const;
+
+  private:
+    std::int64_t start_;
+};
+
 // Keeps one output stream's packets in decoding order for its muxer: a dts
 // after its pts is replaced by the median of both and the next free tick,
 // and a dts that does not increase (or, with `nonstrict`, decreases) moves to

@@ -6,7 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "media/output.h"
+#include "media/containers.h"
+#include "media/conversion.h"
+#include "media/encode.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -74,7 +76,7 @@ TEST(OutputFormat, EachContainerGetsItsUsualEncoderAsFFmpegChoosesIt) {
 
 struct PixelCase {
     const char* codec;
-    AVPixelFormat picture;  // a source's own; NONE: the core's 32-bit pixels
+    AVPixelFormat picture;  // a source's own; NONE: the core's 32-bit pixels, made here
     int w, h;
     AVPixelFormat want;
 };
@@ -83,7 +85,11 @@ void expect_choices(std::initializer_list<PixelCase> cases) {
     for (const PixelCase& c : cases) {
         const AVCodec* codec = avcodec_find_encoder_by_name(c.codec);
         ASSERT_NE(codec, nullptr) << c.codec;
-        const AVPixelFormat got = choose_pixel_format(codec, c.picture, c.w, c.h);
+        const bool core = c.picture == AV_PIX_FMT_NONE;
+        const AVPixelFormat pictures = core ? kCorePixelFormat : c.picture;
+        const std::span<const AVPixelFormat> preferred =
+            core ? std::span<const AVPixelFormat>(kCorePixelFileFormats) : std::span(&pictures, 1);
+        const AVPixelFormat got = choose_pixel_format(codec, pictures, preferred, c.w, c.h);
         const char* picture = c.picture == AV_PIX_FMT_NONE ? "core pixels" : av_get_pix_fmt_name(c.picture);
         EXPECT_EQ(got, c.want) << c.codec << " " << picture << " " << c.w << "x" << c.h << ": got "
                                << av_get_pix_fmt_name(got);

@@ -61,7 +61,7 @@ TEST(StereoReading, TheViewsAreExchangedWhereTheMetadataPutsTheLeftEyeWhereTheMo
     for (const ReadingCase& c : cases) {
         const StereoReading reading = read_stereo_layout(c.mode, c.h, c.declared, "in.mkv");
         const std::string what = "mode " + std::to_string(c.mode) + ", height " + std::to_string(c.h) +
-                                 (c.declared ? ", " + describe(*c.declared) : ", no metadata");
+                                 (c.declared ? ", " + layout_text(*c.declared) : ", no metadata");
         EXPECT_EQ(reading.metadata_swap, c.swap) << what;
         EXPECT_EQ(reading.left_view_is_left_eye, !c.swap) << what;
         if (c.message == nullptr) {
@@ -115,7 +115,7 @@ TEST(OutputLayout, WithTheInputsMetadataTheLeftEyeEndsWhereTheModePutsTheLeftVie
                 // Side by side: the left eye in the left half unless --swap;
                 // above/below: the left eye at the bottom unless --swap.
                 EXPECT_EQ(layout->left_first, mode == MODE_SBS_TO_AB ? user_swap : !user_swap)
-                    << "mode " << mode << " from " << describe(declared) << (user_swap ? " with --swap" : "");
+                    << "mode " << mode << " from " << layout_text(declared) << (user_swap ? " with --swap" : "");
             }
         }
     }

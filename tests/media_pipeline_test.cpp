@@ -1,6 +1,6 @@
 // The FFmpeg-based pipeline on small pictures and files made in the test:
-// the pixel graphs that absorb size and format changes, and a video written
-// by MediaWriter and read back by MediaReader (times, pixels, damage).
+// the scale graphs that absorb size and format changes, and a video written
+// by a VideoOutput and read back by an Input (times, pixels, damage).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "media/libav_compat.h"
-#include "media/scale_graph.h"
+#include "media/conversion.h"
 #include "media/input.h"
 #include "media/output.h"
+#include "media/scale_graph.h"
 
 extern "C" {
 #include <libavutil/mastering_display_metadata.h>
@@ -56,8 +57,8 @@ void expect_colour(const AVFrame* picture, int b, int g, int r, int slack, const
     }
 }
 
-TEST(PixelGraph, TurnsEverySizeAndFormatIntoTheFirstPicturesGeometry) {
-    PixelGraph graph(PixelTarget{64, 36, AV_PIX_FMT_BGR0, {}});
+TEST(ScaleGraph, TurnsEverySizeAndFormatIntoTheFirstPicturesGeometry) {
+    ScaleGraph graph(ScaleTarget{64, 36, AV_PIX_FMT_BGR0, {}});
     // BT.601 red, green and blue in limited range, in three shapes.
     const FramePtr red = uniform_picture(64, 36, AV_PIX_FMT_YUV420P, 81, 90, 240);
     const FramePtr green = uniform_picture(80, 48, AV_PIX_FMT_YUV444P, 145, 54, 34);
@@ -74,8 +75,8 @@ TEST(PixelGraph, TurnsEverySizeAndFormatIntoTheFirstPicturesGeometry) {
     }
 }
 
-TEST(PixelGraph, HandsOnPicturesThatAlreadyFitUntouched) {
-    PixelGraph graph(PixelTarget{8, 4, AV_PIX_FMT_BGR0, {}});
+TEST(ScaleGraph, HandsOnPicturesThatAlreadyFitUntouched) {
+    ScaleGraph graph(ScaleTarget{8, 4, AV_PIX_FMT_BGR0, {}});
     const FramePtr fitting = uniform_picture(8, 4, AV_PIX_FMT_BGR0, 1, 2, 3);
     EXPECT_EQ(graph.convert(fitting.get()), fitting.get());
     const FramePtr larger = uniform_picture(9, 4, AV_PIX_FMT_BGR0, 10, 0, 0);
@@ -84,8 +85,8 @@ TEST(PixelGraph, HandsOnPicturesThatAlreadyFitUntouched) {
     EXPECT_EQ(scaled->width, 8);
 }
 
-TEST(PixelGraph, WritesTheEncodersColourMatrixAndRange) {
-    PixelGraph graph(PixelTarget{16, 8, AV_PIX_FMT_YUV420P, "out_color_matrix=bt709:out_range=tv"});
+TEST(ScaleGraph, WritesTheEncodersColourMatrixAndRange) {
+    ScaleGraph graph(ScaleTarget{16, 8, AV_PIX_FMT_YUV420P, "out_color_matrix=bt709:out_range=tv"});
     const FramePtr white = uniform_picture(16, 8, AV_PIX_FMT_BGR0, 255, 255, 255);
     const AVFrame* out = graph.convert(white.get());
     EXPECT_NEAR(out->data[0][0], 235, 1);  // limited range: white is 235
@@ -110,14 +111,34 @@ std::uint8_t pattern(int frame, int x, int y, int channel) {
     return static_cast<std::uint8_t>(frame * 29 + x * 7 + y * 13 + channel * 61);
 }
 
+// A lossless video of 8x6 pictures of the core's pixels at 10 frames a second.
+struct ClipWriter {
+    explicit ClipWriter(const std::string& path, const AVStream* source = nullptr)
+        : muxer(*find_output_format(path), path), video(muxer, pictures(), encoding(), tags(source), timeline, notices) {
+        muxer.open(path);
+    }
+    static PictureFormat pictures() { return PictureFormat{8, 6, kCorePixelFormat}; }
+    static VideoEncoding encoding() { return VideoEncoding{"ffv1"}; }
+    static VideoTags tags(const AVStream* source) {
+        VideoTags tags;
+        tags.frame_rate = AVRational{10, 1};
+        tags.source = source;
+        return tags;
+    }
+    void finish() {
+        video.finish();
+        muxer.finish();
+    }
+    Muxer muxer;
+    const Timeline timeline;
+    Notices notices;
+    VideoOutput video;
+};
+
 // Writes `frames` lossless frames 0.1 s apart, the first at 0.023 s.
 void write_clip(const std::string& path, int frames) {
-    VideoSettings video;
-    video.w = 8;
-    video.h = 6;
-    video.frame_rate = AVRational{10, 1};
-    video.codec = "ffv1";
-    MediaWriter writer(path, path, *find_output_format(path), video, nullptr);
+    ClipWriter clip(path);
+    VideoOutput& writer = clip.video;
     for (int i = 0; i < frames; ++i) {
         AVFrame* picture = writer.next_picture();
         for (int y = 0; y < 6; ++y) {
@@ -135,22 +156,22 @@ void write_clip(const std::string& path, int frames) {
         EXPECT_FALSE(writer.write_picture(23, 100, AVRational{1, 1000}));
         EXPECT_EQ(writer.frames_dropped(), 1);
     }
-    writer.finish();
+    clip.finish();
 }
 
-TEST(MediaReaderWriter, ReadBackEveryFrameAtItsTimeWithItsPixels) {
+TEST(InputAndVideoOutput, ReadBackEveryFrameAtItsTimeWithItsPixels) {
     TempFolder folder;
     const std::string path = folder.file("clip.mkv");
     write_clip(path, 5);
-    MediaReader reader(path);
+    Input reader(path);
     EXPECT_EQ(reader.width(), 8);
     EXPECT_EQ(reader.height(), 6);
-    EXPECT_EQ(reader.frame_rate().num, 10);
-    PixelGraph to_core(PixelTarget{8, 6, AV_PIX_FMT_BGR0, {}});
+    EXPECT_EQ(reader.demuxer().frame_rate().num, 10);
+    ScaleGraph to_core(ScaleTarget{8, 6, AV_PIX_FMT_BGR0, {}});
     int frames = 0;
-    while (reader.next() != MediaReader::Event::End) {
+    while (reader.next() != Input::Event::End) {
         const AVFrame* frame = reader.frame();
-        EXPECT_EQ(frame->pts * 1000 * reader.video_stream()->time_base.num / reader.video_stream()->time_base.den,
+        EXPECT_EQ(frame->pts * 1000 * reader.demuxer().video_stream()->time_base.num / reader.demuxer().video_stream()->time_base.den,
                   23 + 100 * frames);
         const AVFrame* pixels = to_core.convert(frame);
         for (int y = 0; y < 6; ++y) {
@@ -167,52 +188,52 @@ TEST(MediaReaderWriter, ReadBackEveryFrameAtItsTimeWithItsPixels) {
     EXPECT_FALSE(reader.damage().any());
 }
 
-TEST(MediaReaderWriter, FindsAFrameByNumberAndSaysHowManyThereAre) {
+TEST(InputAndVideoOutput, FindsAFrameByNumberAndSaysHowManyThereAre) {
     TempFolder folder;
     const std::string path = folder.file("clip.mkv");
     write_clip(path, 12);
-    MediaReader reader(path);
+    Input reader(path);
     ASSERT_TRUE(reader.seek_frame(7));
-    ASSERT_EQ(reader.next(), MediaReader::Event::VideoFrame);
-    PixelGraph to_core(PixelTarget{8, 6, AV_PIX_FMT_BGR0, {}});
+    ASSERT_EQ(reader.next(), Input::Event::VideoFrame);
+    ScaleGraph to_core(ScaleTarget{8, 6, AV_PIX_FMT_BGR0, {}});
     EXPECT_EQ(to_core.convert(reader.frame())->data[0][0], pattern(7, 0, 0, 0));
-    MediaReader again(path);
+    Input again(path);
     EXPECT_FALSE(again.seek_frame(12));
     EXPECT_EQ(again.frames_in_input(), 12);
 }
 
-TEST(MediaReaderWriter, AFileCutShortIsDamageStrictModeRefuses) {
+TEST(InputAndVideoOutput, AFileCutShortIsDamageStrictModeRefuses) {
     TempFolder folder;
     const std::string path = folder.file("clip.mkv");
     write_clip(path, 10);
     std::filesystem::resize_file(path, std::filesystem::file_size(path) * 2 / 3);
 
-    MediaReader lenient(path);
+    Input lenient(path);
     int frames = 0;
-    while (lenient.next() != MediaReader::Event::End) {
+    while (lenient.next() != Input::Event::End) {
         ++frames;
     }
     EXPECT_GT(frames, 0);
     EXPECT_LT(frames, 10);
     EXPECT_TRUE(lenient.damage().any());
 
-    ReaderOptions strict;
+    InputOptions strict;
     strict.strict = true;
-    MediaReader refusing(path, strict);
+    Input refusing(path, strict);
     EXPECT_THROW(
         {
-            while (refusing.next() != MediaReader::Event::End) {
+            while (refusing.next() != Input::Event::End) {
             }
         },
         MediaError);
 }
 
-TEST(MediaReaderWriter, AFileWithoutPicturesIsRefusedInOneLine) {
+TEST(InputAndVideoOutput, AFileWithoutPicturesIsRefusedInOneLine) {
     TempFolder folder;
     const std::string path = folder.file("empty.mkv");
     write_clip(path, 0);
     try {
-        MediaReader reader(path);
+        Input reader(path);
         FAIL() << "opened a video without frames";
     } catch (const MediaError& error) {
         EXPECT_NE(std::string(error.what()).find("has no frame that can be decoded"), std::string::npos)
@@ -249,7 +270,7 @@ void remux_with_hdr_metadata(const std::string& from, const std::string& to, con
 
 // HDR's mastering display and light levels reach the output's video stream
 // (Matroska writes both), whatever the mode does to the pictures.
-TEST(MediaReaderWriter, TheVideoKeepsItsHdrMasteringDisplayAndLightLevels) {
+TEST(InputAndVideoOutput, TheVideoKeepsItsHdrMasteringDisplayAndLightLevels) {
     TempFolder folder;
     AVMasteringDisplayMetadata display{};
     const AVRational primaries[3][2] = {{{17, 25}, {8, 25}}, {{53, 200}, {69, 100}}, {{3, 20}, {3, 50}}};
@@ -265,21 +286,16 @@ TEST(MediaReaderWriter, TheVideoKeepsItsHdrMasteringDisplayAndLightLevels) {
 
     const std::string out = folder.file("out.mkv");
     {
-        MediaReader reader(folder.file("hdr.mkv"));
-        VideoSettings video;
-        video.w = reader.width();
-        video.h = reader.height();
-        video.frame_rate = reader.frame_rate();
-        video.codec = "ffv1";
-        MediaWriter writer(out, out, *find_output_format(out), video, &reader);
-        writer.next_picture();
-        ASSERT_TRUE(writer.write_picture(0, 1, AVRational{1, 10}));
-        writer.finish();
+        const Input reader(folder.file("hdr.mkv"));
+        ClipWriter clip(out, reader.demuxer().video_stream());
+        clip.video.next_picture();
+        ASSERT_TRUE(clip.video.write_picture(0, 1, AVRational{1, 10}));
+        clip.finish();
     }
-    MediaReader written(out);
-    const AVPacketSideData* display_data =
-        stream_side_data(written.video_stream(), AV_PKT_DATA_MASTERING_DISPLAY_METADATA);
-    const AVPacketSideData* light_data = stream_side_data(written.video_stream(), AV_PKT_DATA_CONTENT_LIGHT_LEVEL);
+    const Input written(out);
+    const AVStream* stream = written.demuxer().video_stream();
+    const AVPacketSideData* display_data = stream_side_data(stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA);
+    const AVPacketSideData* light_data = stream_side_data(stream, AV_PKT_DATA_CONTENT_LIGHT_LEVEL);
     ASSERT_NE(display_data, nullptr);
     ASSERT_NE(light_data, nullptr);
     const auto* got = reinterpret_cast<const AVMasteringDisplayMetadata*>(display_data->data);

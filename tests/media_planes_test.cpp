@@ -223,7 +223,7 @@ TEST(RunPlanes, SemiPlanarPicturesKeepTheirSamplePairsTheRightViewAbove) {
         const OutputGeometry geometry = compute_output_geometry(settings, 8, 6);
         const FramePtr source = numbered_picture(format, 8, 6);
         const ConversionPlan plan = plan_conversion(settings, source.get(), {geometry.w, geometry.h});
-        ASSERT_EQ(plan.format, format);
+        ASSERT_EQ(plan.pictures.format, format);
         EXPECT_TRUE(plan.notes.empty());
         FramePtr out = allocate_frame();
         out->format = format;
@@ -265,34 +265,36 @@ TEST(ConversionPlan, KeepsTheSourcesFormatOrSaysWhatItConvertsTo) {
     crop.crop_width = 10;
     crop.crop_height = 6;
     ConversionPlan plan = plan_for(AV_PIX_FMT_YUV420P10LE, 32, 16, crop);
-    EXPECT_EQ(plan.format, AV_PIX_FMT_YUV420P10LE);
+    EXPECT_EQ(plan.pictures.format, AV_PIX_FMT_YUV420P10LE);
     EXPECT_TRUE(plan.notes.empty());
-    EXPECT_EQ(plan.colour.transfer, AVCOL_TRC_SMPTE2084);  // tags go along
+    EXPECT_EQ(plan.pictures.colour.transfer, AVCOL_TRC_SMPTE2084);  // tags go along
 
     crop.crop_x = 1;  // a chroma sample cut in two
     plan = plan_for(AV_PIX_FMT_YUV420P10LE, 32, 16, crop);
-    EXPECT_EQ(plan.format, AV_PIX_FMT_YUV444P10LE);
+    EXPECT_EQ(plan.pictures.format, AV_PIX_FMT_YUV444P10LE);
     ASSERT_EQ(plan.notes.size(), 1U);
-    EXPECT_NE(plan.notes[0].find("converted once to yuv444p10le"), std::string::npos) << plan.notes[0];
+    EXPECT_NE(plan.notes[0].text.find("converted once to yuv444p10le"), std::string::npos) << plan.notes[0].text;
 
     FilterSettings deinterlace = default_settings();
     deinterlace.mode = MODE_DEINTERLACE;
-    EXPECT_EQ(plan_for(AV_PIX_FMT_YUV422P, 32, 16, deinterlace).format, AV_PIX_FMT_YUV422P);  // no vertical subsampling
-    EXPECT_EQ(plan_for(AV_PIX_FMT_NV12, 32, 16, deinterlace).format, AV_PIX_FMT_YUV444P);
+    EXPECT_EQ(plan_for(AV_PIX_FMT_YUV422P, 32, 16, deinterlace).pictures.format, AV_PIX_FMT_YUV422P);  // no vertical subsampling
+    EXPECT_EQ(plan_for(AV_PIX_FMT_NV12, 32, 16, deinterlace).pictures.format, AV_PIX_FMT_YUV444P);
 
     plan = plan_for(AV_PIX_FMT_PAL8, 32, 16, default_settings());
     ASSERT_EQ(plan.notes.size(), 1U);
-    EXPECT_NE(plan.notes[0].find("pal8 pictures cannot be moved plane by plane"), std::string::npos) << plan.notes[0];
+    EXPECT_NE(plan.notes[0].text.find("pal8 pictures cannot be moved plane by plane"), std::string::npos)
+        << plan.notes[0].text;
 
     FilterSettings anaglyph = default_settings();
     anaglyph.mode = MODE_ANAGLYPH;
     plan = plan_for(AV_PIX_FMT_YUV420P, 32, 16, anaglyph);
-    EXPECT_EQ(plan.format, AV_PIX_FMT_BGR0);
+    EXPECT_EQ(plan.pictures.format, AV_PIX_FMT_BGR0);
     EXPECT_FALSE(plan.planes);
     ASSERT_EQ(plan.notes.size(), 1U);
-    EXPECT_NE(plan.notes[0].find("warning: the anaglyph is defined on pixel values, and these are HDR (PQ)"),
+    EXPECT_TRUE(plan.notes[0].warning);
+    EXPECT_NE(plan.notes[0].text.find("the anaglyph is defined on pixel values, and these are HDR (PQ)"),
               std::string::npos)
-        << plan.notes[0];
+        << plan.notes[0].text;
 }
 
 }  // namespace

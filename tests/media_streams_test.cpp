@@ -134,12 +134,12 @@ TEST(StreamPlan, TracksKeptAnotherWayAreNeitherCopiedNorReported) {
     // Without a timecode tag on the video, the track is data the container cannot hold.
     std::vector<StreamChoice> plan = input.plan("matroska", "out.mkv");
     expect_choice(plan[0], StreamAction::Omit, "stream 1 (none data) left out");
-    expect_choice(plan[1], StreamAction::Carried, nullptr);
+    expect_choice(plan[1], StreamAction::WrittenOtherwise, nullptr);
     // With one, the muxer writes the timecode from the video's tag.
     av_dict_set(&input.video()->metadata, "timecode", "01:00:00:00", 0);
     plan = input.plan("mov", "out.mov");
-    expect_choice(plan[0], StreamAction::Carried, nullptr);
-    expect_choice(plan[1], StreamAction::Carried, nullptr);
+    expect_choice(plan[0], StreamAction::WrittenOtherwise, nullptr);
+    expect_choice(plan[1], StreamAction::WrittenOtherwise, nullptr);
 }
 
 }  // namespace

@@ -11,10 +11,7 @@
 #include "core/output_geometry.h"
 #include "tools/ocuvex/commands.h"
 #include "tools/ocuvex/help.h"
-#include "media/conversion.h"
-#include "media/stereo_metadata.h"
-#include "media/input.h"
-#include "media/output.h"
+#include "media/job.h"
 #include "tools/ocuvex/process/output_file.h"
 #include "tools/ocuvex/process/stop_signals.h"
 #include "tools/ocuvex/settings_options.h"
@@ -208,9 +205,10 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
                  quoted(arguments.output).c_str());
 }
 
-// Notes and warnings on what the output could not carry as the input has it.
-void report_notices(const MediaWriter& writer) {
-    for (const MediaWriter::Notice& notice : writer.notices()) {
+// Notes and warnings on what the output could not carry as the input has
+// it, and on how the pictures are converted.
+void report_notices(const Notices& notices) {
+    for (const Notice& notice : notices) {
         std::fprintf(stderr, "ocuvex: %s: %s\n", notice.warning ? "warning" : "note", notice.text.c_str());
     }
 }
@@ -221,96 +219,77 @@ void convert(const ConvertArguments& arguments) {
     if (!format) {
         throw UsageError(quoted(arguments.output) + ": " + why);
     }
-    VideoSettings video;
-    video.codec = arguments.codec;
-    video.crf = arguments.crf;
-    if (format->is_still() && (!video.codec.empty() || video.crf)) {
+    JobRequest request;
+    request.encoding.codec = arguments.codec;
+    request.encoding.crf = arguments.crf;
+    request.encoding.quiet = arguments.quiet;
+    if (format->is_still() && (!request.encoding.codec.empty() || request.encoding.crf)) {
         throw UsageError(quoted(arguments.output) + ": --codec and --crf apply to video outputs only");
     }
-    if (const std::string problem = codec_choice_problem(*format, video); !problem.empty()) {
+    if (const std::string problem = codec_choice_problem(*format, request.encoding); !problem.empty()) {
         throw UsageError(problem);
     }
+    request.settings = arguments.options.settings;
     if (arguments.options.coefficients) {
-        anaglyph_coefficients = *arguments.options.coefficients;
+        request.coefficients = *arguments.options.coefficients;
     }
+    request.follow_stereo_metadata = !arguments.ignore_stereo_metadata;
+    request.input.strict = arguments.strict;
+    request.input.stop = &process::stop_request();
+    request.input.video_stream = arguments.video_stream;
+    request.input.frame_rate = AVRational{arguments.frame_rate_num, arguments.frame_rate_den};
 
     capture_library_log();
     process::install_stop_handlers();
-    ReaderOptions reading;
-    reading.strict = arguments.strict;
-    reading.stop = &process::stop_request();
-    reading.video_stream = arguments.video_stream;
-    reading.frame_rate = AVRational{arguments.frame_rate_num, arguments.frame_rate_den};
-    MediaReader reader(arguments.input, reading);
-    if (arguments.frame_rate_num > 0 && !reader.frame_rate_taken()) {
+    ConvertJob job(arguments.input, request);
+    const Input& input = job.input();
+    if (arguments.frame_rate_num > 0 && !input.demuxer().frame_rate_taken()) {
         throw UsageError("--framerate: " + quoted(arguments.input) + " is not an image sequence");
     }
-    if (reader.is_still()) {
+    if (input.demuxer().is_still()) {
         format = as_single_picture(*format);  // one picture, named as given
     }
-    // The input's word on which eye is where sets the swap, --swap on top.
-    const std::optional<StereoLayout> declared =
-        arguments.ignore_stereo_metadata ? std::nullopt : declared_stereo_layout(reader.video_stream());
-    const StereoReading stereo =
-        read_stereo_layout(arguments.options.settings.mode, reader.height(), declared, arguments.input);
-    FilterSettings asked = arguments.options.settings;
-    asked.swap_lr = (asked.swap_lr != 0) != stereo.metadata_swap ? 1 : 0;
-    FilterSettings settings = asked;
-    const OutputGeometry geometry = compute_output_geometry(settings, reader.width(), reader.height());
+    const FrameSize source{input.width(), input.height()};
+    const FrameSize output = job.output_size();
     if (!arguments.quiet) {
-        if (!stereo.message.empty()) {
-            std::fprintf(stderr, "ocuvex: note: %s\n", stereo.message.c_str());
+        if (!job.stereo().message.empty()) {
+            std::fprintf(stderr, "ocuvex: note: %s\n", job.stereo().message.c_str());
         }
-        report_corrections(asked, settings, FrameSize{reader.width(), reader.height()});
+        report_corrections(job.asked_settings(), job.settings(), source);
     }
-    if (geometry.w <= 0 || geometry.h <= 0) {
-        throw UsageError(quoted(arguments.input) + ": mode " + mode_name(settings.mode) +
-                         " with these settings gives " + std::to_string(geometry.w) + "x" + std::to_string(geometry.h) +
-                         " frames from " + std::to_string(reader.width()) + "x" + std::to_string(reader.height()) +
+    if (output.w <= 0 || output.h <= 0) {
+        throw UsageError(quoted(arguments.input) + ": mode " + mode_name(job.settings().mode) +
+                         " with these settings gives " + std::to_string(output.w) + "x" + std::to_string(output.h) +
+                         " frames from " + std::to_string(source.w) + "x" + std::to_string(source.h) +
                          "; nothing to write");
     }
     const bool still_out = format->is_still();
-    if ((!still_out || reader.is_still()) && arguments.frame != 0) {
+    if ((!still_out || input.demuxer().is_still()) && arguments.frame != 0) {
         throw UsageError("--frame: only for a still OUTPUT from a video INPUT");
     }
     check_output_path(arguments.input, arguments.output, arguments.overwrite, format->is_sequence());
-    if (still_out && !reader.seek_frame(arguments.frame)) {
-        throw MediaError(quoted(arguments.input) + " has only " + std::to_string(reader.frames_in_input()) +
+    if (still_out && !job.seek_frame(arguments.frame)) {
+        throw MediaError(quoted(arguments.input) + " has only " + std::to_string(input.frames_in_input()) +
                          " frames; --frame counts from 0");
     }
 
-    // The frame next() hands out first: the first one, or the one --frame found.
-    const ConversionPlan plan = plan_conversion(settings, reader.frame(), FrameSize{geometry.w, geometry.h});
     OutputFile file(arguments.output, arguments.overwrite, format->is_sequence());
-    describe_pictures(plan, video);
-    video.frame_rate = reader.frame_rate();
-    video.sample_aspect_ratio = reader.sample_aspect_ratio();
-    video.stereo_layout = output_stereo_layout(settings, stereo, declared);
-    video.field_order =
-        output_field_order(settings, {reader.width(), reader.height()}, {geometry.w, geometry.h}, reader.field_order());
-    video.quiet = arguments.quiet;
-    MediaWriter writer(file.temp_path(), arguments.output, *format, video, still_out ? nullptr : &reader,
-                       process::stop_request());
+    job.open_output(*format, file.temp_path(), arguments.output);
     if (!arguments.quiet) {
-        for (const std::string& note : plan.notes) {
-            std::fprintf(stderr, "ocuvex: %s\n", note.c_str());
-        }
-        report_notices(writer);
+        report_notices(job.notices());
     }
-
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    Progress progress(terminal && !arguments.quiet, still_out ? 1 : reader.expected_frames(),
-                      still_out || reader.expected_frames_exact());
-    const std::int64_t written = convert_frames(reader, writer, plan, still_out ? 1 : 0,
-                                                [&progress](std::int64_t done) { progress.update(done); });
+    Progress progress(terminal && !arguments.quiet, still_out ? 1 : input.demuxer().expected_frames(),
+                      still_out || input.demuxer().expected_frames_exact());
+    const std::int64_t written = job.run([&progress](std::int64_t done) { progress.update(done); });
     if (written == 0) {
         throw MediaError(quoted(arguments.input) + " has no frames to convert");
     }
-    writer.finish();
+    job.finish();
     file.commit();
     progress.update(written, true);
     if (!arguments.quiet) {
-        report_damage(arguments, reader.damage(), writer.frames_dropped());
+        report_damage(arguments, job.damage(), job.frames_dropped());
     }
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "media/conversion.h"
 #include "media/output.h"
 #include "tools/ocuvex/process/output_file.h"
 
@@ -90,12 +91,19 @@ int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int 
         }
         capture_library_log();
         OutputFile file(path, true);
-        VideoSettings video;
-        video.w = 2 * w;
-        video.h = h;
-        video.frame_rate = AVRational{24, 1};
-        video.stereo_layout = StereoLayout{StereoPacking::SideBySide, true};
-        MediaWriter writer(file.temp_path(), path, *format, video, nullptr);
+        PictureFormat pictures;
+        pictures.w = 2 * w;
+        pictures.h = h;
+        pictures.format = kCorePixelFormat;
+        pictures.file_formats = kCorePixelFileFormats;
+        VideoTags tags;
+        tags.frame_rate = AVRational{24, 1};
+        tags.stereo_layout = StereoLayout{StereoPacking::SideBySide, true};
+        Muxer muxer(*format, path);
+        const Timeline timeline;
+        Notices notices;
+        VideoOutput writer(muxer, pictures, VideoEncoding{}, tags, timeline, notices);
+        muxer.open(file.temp_path());
         for (int t = 0; t < frames; ++t) {
             render_view(frame, 2 * w, 0, w, h, -1, t, balls);
             render_view(frame, 2 * w, w, w, h, +1, t, balls);
@@ -107,6 +115,7 @@ int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int 
             writer.write_picture(t, 1, AVRational{1, 24});
         }
         writer.finish();
+        muxer.finish();
         file.commit();
         return 0;
     } catch (const std::exception& error) {
