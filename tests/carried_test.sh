@@ -164,6 +164,15 @@ case_two_video_streams() {
     }
     [ "$(second_times theora.mkv)" = "$(second_times theora.mp4)" ] ||
         fail "the Theora stream's frames moved: $(second_times theora.mp4)"
+    # Matroska holds a second video as MP4 does: converted where it cannot
+    # hold its codec, never left out.
+    ff -f lavfi -i "testsrc2=size=64x36:rate=25:duration=0.4" -f lavfi -i "testsrc=size=32x18:rate=25:duration=0.4" \
+        -map 0 -map 1 -c:v:0 libx264 -c:v:1 png png.mov
+    convert --mode sbs-to-ab png.mov png.mkv
+    case $(stream_codecs png.mkv) in
+    h264,h264 | h264,png) [ "$(frame_count png.mkv v:1)" = 10 ] || fail "the PNG stream in Matroska lost frames" ;;
+    *) fail "the PNG stream in Matroska: $(stream_codecs png.mkv)" ;;
+    esac
     convert --mode nop theora.mkv 'picture%02d.png'
     said "ocuvex: note: png takes no yuv420p; 'picture%02d.png' is rgb24" \
         "ocuvex: warning: stream 1 (theora video) left out: 'picture%02d.png' cannot hold theora, nor a second png video"
