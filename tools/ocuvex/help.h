@@ -6,9 +6,17 @@
 #include <memory>
 #include <string_view>
 
-#include "tools/ocuvex/settings_options.h"
 
 namespace ocuvex::cli {
+
+// An option as the user sees it; the same row serves the parser, --help and
+// the manual page.
+struct OptionText {
+    std::string_view name;   // "--crop-x"
+    std::string_view alias;  // a short spelling, "-q", or empty
+    std::string_view value;  // the value's placeholder, "N"; empty: the option takes no value
+    std::string_view help;   // one paragraph, wrapped where it is shown
+};
 
 // Receives the parts of a help text in order.
 class HelpWriter {

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tools/ocuvex/help.h"
 
 namespace ocuvex::cli {
 

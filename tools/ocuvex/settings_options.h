@@ -16,6 +16,7 @@
 #include "core/filter_settings.h"
 #include "core/settings_fields.h"
 #include "core/printable.h"
+#include "tools/ocuvex/help.h"
 
 namespace ocuvex::cli {
 
@@ -31,15 +32,6 @@ struct SettingsOptions {
 
 // The core's picture size (copy plans use it too).
 using FrameSize = ocuvex::FrameSize;
-
-// An option as the user sees it; the same row serves the parser, --help and
-// the manual page.
-struct OptionText {
-    std::string_view name;   // "--crop-x"
-    std::string_view alias;  // a short spelling, "-q", or empty
-    std::string_view value;  // the value's placeholder, "N"; empty: the option takes no value
-    std::string_view help;   // one paragraph, wrapped where it is shown
-};
 
 // Walks an argument vector; options take their value as the next argument or
 // after '=' (--crop-x 4, --crop-x=4).
@@ -117,7 +109,6 @@ std::string mode_names();
 // a source of `size`, so a surprising output size is explained.
 void report_corrections(const FilterSettings& before, const FilterSettings& after, FrameSize size);
 
-class HelpWriter;
 // The settings options under a heading, with their defaults.
 void write_settings_help(HelpWriter& out);
 
