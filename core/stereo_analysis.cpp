@@ -301,9 +301,12 @@ bool PairAnalyzer::refine(BlockMatch& match, int l) {
     match.vertical = match.vertical && best_y != lo_y && best_y != hi_y;
     if (l == 0) {
         // At full size the two blocks must look alike: a match that costs
-        // more than half the block's own detail is an occlusion or a
-        // different object.
-        const bool alike = std::uint64_t{best} * 2 <= block_texture(a, pitch, side);
+        // more than the two blocks' mean detail is an occlusion or a
+        // different object. (Against the mean, a camera that sees less
+        // contrast than the other still matches.)
+        const std::uint32_t detail_b =
+            block_texture(b + static_cast<std::ptrdiff_t>(by + best_y) * pitch + bx + best_x, pitch, side);
+        const bool alike = std::uint64_t{best} * 2 <= std::uint64_t{block_texture(a, pitch, side)} + detail_b;
         match.horizontal = match.horizontal && alike;
         match.vertical = match.vertical && alike;
     }
