@@ -186,7 +186,6 @@ PairAnalyzer::PairAnalyzer(std::int32_t view_w, std::int32_t view_h, const Analy
     grid_y0_ = (coarse.h - grid_h_ * kBlock) / 2;
     const auto blocks = static_cast<std::size_t>(grid_w_) * static_cast<std::size_t>(grid_h_);
     matches_.resize(blocks);
-    textured_.resize(blocks);
     fit_x_.resize(blocks);
     fit_y_.resize(blocks);
     fit_dy_.resize(blocks);
@@ -258,8 +257,11 @@ void PairAnalyzer::search_coarse(BlockMatch& match, std::int32_t bx, std::int32_
             }
         }
     }
+    // With no candidate that far (a window cut short by the picture's
+    // edge), nothing shows the minimum to be distinct.
     const auto distinct = [best](std::uint32_t other) {
-        return std::uint64_t{best} * kDistinctNum < std::uint64_t{other} * kDistinctDen;
+        return other != std::numeric_limits<std::uint32_t>::max() &&
+               std::uint64_t{best} * kDistinctNum < std::uint64_t{other} * kDistinctDen;
     };
     match.dx = best_x;
     match.dy = best_y;
@@ -332,8 +334,7 @@ const FrameMeasurement& PairAnalyzer::measure(const LumaView& left, const LumaVi
             BlockMatch& match = matches_[index];
             match = BlockMatch{bx << coarsest_, by << coarsest_, 0, 0, false, false};
             const std::uint8_t* block = coarse.detail[0].data() + static_cast<std::ptrdiff_t>(by) * coarse.w + bx;
-            textured_[index] = block_texture(block, coarse.w, kBlock) >= enough_texture ? 1 : 0;
-            if (textured_[index] == 0) {
+            if (block_texture(block, coarse.w, kBlock) < enough_texture) {
                 continue;
             }
             ++result_.textured;

@@ -127,7 +127,6 @@ class PairAnalyzer {
     std::vector<std::int32_t> column_sums_;
     std::vector<std::uint32_t> costs_;  // the full search's cost surface of one block
     std::vector<BlockMatch> matches_;
-    std::vector<std::uint8_t> textured_;
     std::vector<std::int32_t> dx_counts_, dy_counts_;
     std::vector<double> fit_x_, fit_y_, fit_dy_;
     FrameMeasurement result_;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -102,6 +103,33 @@ TEST(StereoAnalysis, FlatFramesAreSkippedAndCounted) {
             EXPECT_EQ(r.vertical_median, 6) << r.time;
         }
     }
+}
+
+// A bottom-up buffer with padded rows, read from its top line through a
+// negative pitch, is the same picture as the packed top-down one.
+TEST(StereoAnalysis, ViewsAreReadThroughTheirPitch) {
+    constexpr std::int32_t w = 640, h = 360, pitch = w + 24;
+    const SamplePair pair = render_pair(w, h, rig(-4));
+    const auto bottom_up = [](const std::vector<std::uint8_t>& top_down) {
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(pitch) * h, 0xEE);
+        for (std::int32_t y = 0; y < h; ++y) {
+            std::copy_n(top_down.begin() + y * w, w, out.begin() + (h - 1 - y) * pitch);
+        }
+        return out;
+    };
+    const std::vector<std::uint8_t> left = bottom_up(pair.left), right = bottom_up(pair.right);
+    PairAnalyzer analyzer(w, h);
+    const std::vector<BlockMatch> packed(analyzer.measure(pair.left_view(), pair.right_view()).matches.begin(),
+                                         analyzer.measure(pair.left_view(), pair.right_view()).matches.end());
+    const FrameMeasurement& m =
+        analyzer.measure({left.data() + (h - 1) * pitch, w, h, -pitch}, {right.data() + (h - 1) * pitch, w, h, -pitch});
+    ASSERT_EQ(m.matches.size(), packed.size());
+    for (std::size_t i = 0; i < packed.size(); ++i) {
+        EXPECT_TRUE(m.matches[i].dx == packed[i].dx && m.matches[i].dy == packed[i].dy &&
+                    m.matches[i].horizontal == packed[i].horizontal && m.matches[i].vertical == packed[i].vertical)
+            << i;
+    }
+    EXPECT_EQ(m.vertical_median, -4);
 }
 
 TEST(StereoAnalysis, ViewsOfAnotherSizeAreUnusable) {
