@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <vector>
 
 #include "core/analysis_summary.h"
@@ -119,8 +120,8 @@ TEST(StereoAnalysis, ViewsAreReadThroughTheirPitch) {
     };
     const std::vector<std::uint8_t> left = bottom_up(pair.left), right = bottom_up(pair.right);
     PairAnalyzer analyzer(w, h);
-    const std::vector<BlockMatch> packed(analyzer.measure(pair.left_view(), pair.right_view()).matches.begin(),
-                                         analyzer.measure(pair.left_view(), pair.right_view()).matches.end());
+    const std::span<const BlockMatch> first = analyzer.measure(pair.left_view(), pair.right_view()).matches;
+    const std::vector<BlockMatch> packed(first.begin(), first.end());
     const FrameMeasurement& m =
         analyzer.measure({left.data() + (h - 1) * pitch, w, h, -pitch}, {right.data() + (h - 1) * pitch, w, h, -pitch});
     ASSERT_EQ(m.matches.size(), packed.size());
