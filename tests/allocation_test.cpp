@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <new>
 #include <random>
+#include <vector>
 
 #include "core/anaglyph.h"
+#include "core/analysis_summary.h"
 #include "core/copy_plan.h"
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
@@ -143,6 +145,32 @@ TEST(Allocation, RunningAPlanOnPlanesOfEveryKindAllocatesNothing) {
             EXPECT_EQ(allocations - before, 0) << "mode " << mode << " element " << format.element_bytes;
         }
     }
+}
+
+TEST(Allocation, MeasuringAndAddingUpStereoPairsAllocatesNothing) {
+    // Noise, the right view 3 lines lower and 5 pixels to the right; and a
+    // flat frame, which takes the other path.
+    constexpr std::int32_t w = 320, h = 240, pad = 8;
+    std::mt19937 rng(33);
+    std::vector<std::uint8_t> scene(static_cast<std::size_t>(w + pad) * (h + pad));
+    for (auto& p : scene) {
+        p = static_cast<std::uint8_t>(rng());
+    }
+    const std::vector<std::uint8_t> flat(static_cast<std::size_t>(w) * h, 40);
+    const std::int32_t pitch = w + pad;
+    const LumaView left{scene.data() + 3 * pitch + 5, w, h, pitch};
+    const LumaView right{scene.data(), w, h, pitch};
+    const LumaView blank{flat.data(), w, h, w};
+    PairAnalyzer analyzer(w, h);
+    AnalysisAccumulator accumulator(analyzer, 8);
+    const long before = allocations;
+    for (int frame = 0; frame < 8; ++frame) {
+        const FrameMeasurement& m = frame % 4 == 3 ? analyzer.measure(blank, blank) : analyzer.measure(left, right);
+        EXPECT_EQ(m.verdict, frame % 4 == 3 ? FrameVerdict::flat : FrameVerdict::measured);
+        EXPECT_TRUE(accumulator.add(m, frame));
+    }
+    EXPECT_EQ(allocations - before, 0);
+    EXPECT_EQ(accumulator.summarize().vertical_offset, 3);
 }
 
 }  // namespace

@@ -3,13 +3,14 @@
 // own eye. Frames go to standard output as packed 32-bit B, G, R, X pixels,
 // top row first, the layout `ocuvex raw` reads, or with --output into a
 // video file (H.264 in .mkv/.mp4/.mov, 24 frames a second), the kind of
-// file `ocuvex convert` reads.
+// file `ocuvex convert` reads. The scene itself is sample_scene.h; the
+// options add surface detail and a misaligned rig's errors, and
+// --disparities prints what the analysis of the clip should find.
 //
-//   ocuvex_render_sample [--view-size WxH] [--frames N] > sbs.raw
-//   ocuvex_render_sample [--view-size WxH] [--frames N] --output sbs.mkv
-#include <algorithm>
+//   ocuvex_render_sample [--view-size WxH] [--frames N] [scene options] > sbs.raw
+//   ocuvex_render_sample [--view-size WxH] [--frames N] [scene options] --output sbs.mkv
+//   ocuvex_render_sample [--view-size WxH] --disparities
 #include <cerrno>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,66 +22,14 @@
 #include "media/conversion.h"
 #include "media/output.h"
 #include "tools/ocuvex/process/output_file.h"
+#include "tools/sample/sample_scene.h"
 
 namespace {
 
-struct Ball {
-    double x, y;     // centre in the picture, as fractions of the view size
-    double radius;   // fraction of the view height
-    double depth;    // disparity in fractions of the view width: > 0 in front of the screen
-    double r, g, b;  // base colour, 0..1
-    double speed;    // horizontal drift per frame
-};
-
-std::uint32_t pixel(double r, double g, double b) {
-    auto channel = [](double v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
-    return channel(r) << 16 | channel(g) << 8 | channel(b);
-}
-
-// One eye's view: eye = -1 for the left, +1 for the right. Objects with
-// positive depth are shifted apart so that they float in front of the screen.
-void render_view(std::vector<std::uint32_t>& frame, int stride, int x0, int w, int h, int eye, int t,
-                 const std::vector<Ball>& balls) {
-    // Backdrop behind the screen: a tiled floor-like pattern shifted for depth.
-    const double backdrop_shift = -0.012 * w * eye / 2.0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const double u = (x + backdrop_shift) / w, v = static_cast<double>(y) / h;
-            const bool tile = (static_cast<int>(std::floor(u * 16)) + static_cast<int>(std::floor(v * 9))) % 2 == 0;
-            const double shade = 0.35 + 0.25 * v;
-            frame[static_cast<std::size_t>(y) * stride + x0 + x] =
-                tile ? pixel(shade * 0.55, shade * 0.6, shade) : pixel(shade * 0.4, shade * 0.45, shade * 0.8);
-        }
-    }
-    // Far to near, so nearer balls cover farther ones.
-    std::vector<Ball> order = balls;
-    std::sort(order.begin(), order.end(), [](const Ball& a, const Ball& b) { return a.depth < b.depth; });
-    for (const Ball& ball : order) {
-        const double cx = (std::fmod(ball.x + ball.speed * t + 1.0, 1.0)) * w - eye * ball.depth * w / 2.0;
-        const double cy = ball.y * h;
-        const double rad = ball.radius * h;
-        for (int y = std::max(0, static_cast<int>(cy - rad)); y < std::min(h, static_cast<int>(cy + rad) + 1); ++y) {
-            for (int x = std::max(0, static_cast<int>(cx - rad)); x < std::min(w, static_cast<int>(cx + rad) + 1);
-                 ++x) {
-                const double dx = (x - cx) / rad, dy = (y - cy) / rad;
-                const double d2 = dx * dx + dy * dy;
-                if (d2 > 1.0) {
-                    continue;
-                }
-                // Lambert shading with the light up and to the left, plus a highlight.
-                const double dz = std::sqrt(1.0 - d2);
-                const double light = std::max(0.0, -0.45 * dx - 0.55 * dy + 0.7 * dz);
-                const double spec = std::pow(light, 24.0) * 0.6;
-                const double k = 0.25 + 0.75 * light;
-                frame[static_cast<std::size_t>(y) * stride + x0 + x] =
-                    pixel(ball.r * k + spec, ball.g * k + spec, ball.b * k + spec);
-            }
-        }
-    }
-}
+using ocuvex::sample::SceneOptions;
 
 int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int h, int frames,
-                const std::vector<Ball>& balls) {
+                const SceneOptions& scene) {
     using namespace ocuvex::media;
     using ocuvex::process::OutputFile;
     try {
@@ -105,8 +54,7 @@ int write_video(const char* path, std::vector<std::uint32_t>& frame, int w, int 
         VideoOutput writer(muxer, pictures, VideoEncoding{}, tags, timeline, notices);
         muxer.open(file.temp_path());
         for (int t = 0; t < frames; ++t) {
-            render_view(frame, 2 * w, 0, w, h, -1, t, balls);
-            render_view(frame, 2 * w, w, w, h, +1, t, balls);
+            ocuvex::sample::render_side_by_side(frame.data(), w, h, t, scene);
             AVFrame* picture = writer.next_picture();
             for (int y = 0; y < h; ++y) {
                 std::memcpy(picture->data[0] + static_cast<std::ptrdiff_t>(y) * picture->linesize[0],
@@ -143,39 +91,77 @@ bool parse_size(const char* text, int& w, int& h) {
            parse_count(size.substr(x + 1).c_str(), 1, 8192, h);
 }
 
+// A decimal number in [low, high], nothing after it.
+bool parse_number(const char* text, double low, double high, double& out) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (end == text || errno != 0 || !(value >= low && value <= high)) {
+        return false;
+    }
+    out = value;
+    return *end == '\0';
+}
+
+constexpr const char* kUsage =
+    "usage: ocuvex_render_sample [--view-size WxH] [--frames N] [--texture] [--rig-vertical LINES]\n"
+    "                            [--rig-rotate DEGREES] [--rig-scale PERCENT] [--output FILE.mkv] > sbs.raw\n"
+    "       ocuvex_render_sample [--view-size WxH] --disparities\n"
+    "  --texture             fine surface detail on the backdrop and the balls\n"
+    "  --rig-vertical LINES  the right view's content LINES lower than the left's (negative: higher)\n"
+    "  --rig-rotate DEGREES  the right view's content turned clockwise about its centre\n"
+    "  --rig-scale PERCENT   the right view's content that much larger about its centre\n"
+    "  --disparities         print each object's true disparity in pixels (right eye's position\n"
+    "                        minus the left eye's, > 0 behind the screen) and exit\n";
+
+void print_disparities(int w) {
+    static constexpr const char* kNames[] = {"red", "green", "yellow", "blue"};
+    static_assert(std::size(kNames) == ocuvex::sample::kBalls.size());
+    std::printf("backdrop %.3f\n", ocuvex::sample::backdrop_disparity(w));
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+        std::printf("%s %.3f\n", kNames[i], ocuvex::sample::ball_disparity(ocuvex::sample::kBalls[i], w));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int w = 640, h = 360, frames = 48;
     const char* output = nullptr;
+    bool disparities = false;
+    SceneOptions scene;
     for (int i = 1; i < argc; ++i) {
-        const bool has_value = i + 1 < argc;
-        const bool size_given = std::strcmp(argv[i], "--view-size") == 0 && has_value && parse_size(argv[i + 1], w, h);
-        const bool frames_given =
-            std::strcmp(argv[i], "--frames") == 0 && has_value && parse_count(argv[i + 1], 1, 100000, frames);
-        if (size_given || frames_given) {
+        const char* option = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        const auto is = [option](const char* name) { return std::strcmp(option, name) == 0; };
+        const bool valued = (is("--view-size") && parse_size(value, w, h)) ||
+                            (is("--frames") && parse_count(value, 1, 100000, frames)) ||
+                            (is("--rig-vertical") && parse_count(value, -4096, 4096, scene.rig.vertical_lines)) ||
+                            (is("--rig-rotate") && parse_number(value, -45, 45, scene.rig.rotate_degrees)) ||
+                            (is("--rig-scale") && parse_number(value, -50, 100, scene.rig.scale_percent));
+        if (valued) {
             ++i;
-        } else if (std::strcmp(argv[i], "--output") == 0 && i + 1 < argc) {
+        } else if (is("--output") && i + 1 < argc) {
             output = argv[++i];
+        } else if (is("--texture")) {
+            scene.textured = true;
+        } else if (is("--disparities")) {
+            disparities = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: ocuvex_render_sample [--view-size WxH] [--frames N] [--output FILE.mkv] > sbs.raw\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
-    const std::vector<Ball> balls = {
-        {0.20, 0.62, 0.20, 0.030, 0.90, 0.20, 0.15, 0.004},   // red, in front of the screen
-        {0.55, 0.40, 0.15, 0.012, 0.20, 0.75, 0.25, -0.003},  // green, just in front
-        {0.80, 0.55, 0.11, -0.004, 0.95, 0.85, 0.20, 0.002},  // yellow, at the screen
-        {0.40, 0.25, 0.07, -0.010, 0.30, 0.45, 0.95, 0.005},  // blue, far behind
-    };
+    if (disparities) {
+        print_disparities(w);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     std::vector<std::uint32_t> frame(static_cast<std::size_t>(2 * w) * h);
     if (output != nullptr) {
-        return write_video(output, frame, w, h, frames, balls);
+        return write_video(output, frame, w, h, frames, scene);
     }
     for (int t = 0; t < frames; ++t) {
-        render_view(frame, 2 * w, 0, w, h, -1, t, balls);
-        render_view(frame, 2 * w, w, w, h, +1, t, balls);
+        ocuvex::sample::render_side_by_side(frame.data(), w, h, t, scene);
         if (std::fwrite(frame.data(), 4, frame.size(), stdout) != frame.size()) {
             std::perror("ocuvex_render_sample: cannot write frames");
             return 1;
