@@ -10,8 +10,8 @@ namespace ocuvex::media {
 
 namespace {
 
-// A top-down picture seen bottom-up through a negative pitch, as the host
-// hands frames over.
+// A top-down picture as the core sees frames: bottom-up, through a negative
+// pitch.
 FrameView bottom_up_view(const AVFrame* picture) {
     const int pitch = picture->linesize[0];
     return make_frame_view(picture->data[0] + static_cast<std::ptrdiff_t>(pitch) * (picture->height - 1),

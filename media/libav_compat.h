@@ -159,8 +159,8 @@ inline const AVPacketSideData* stream_side_data(const AVStream* stream, AVPacket
 }
 
 // Gives `stream` a copy of `size` bytes at `data` as its side data of
-// `type`, replacing any it had. False when out of memory.
-inline bool set_stream_side_data(AVStream* stream, AVPacketSideDataType type, const void* data, std::size_t size) {
+// `type`, replacing any it had. 0, or AVERROR(ENOMEM).
+inline int set_stream_side_data(AVStream* stream, AVPacketSideDataType type, const void* data, std::size_t size) {
 #ifdef OCUVEX_CODED_SIDE_DATA
     AVPacketSideData* entry = av_packet_side_data_new(&stream->codecpar->coded_side_data,
                                                       &stream->codecpar->nb_coded_side_data, type, size, 0);
@@ -169,10 +169,10 @@ inline bool set_stream_side_data(AVStream* stream, AVPacketSideDataType type, co
     std::uint8_t* target = av_stream_new_side_data(stream, type, size);
 #endif
     if (target == nullptr) {
-        return false;
+        return AVERROR(ENOMEM);
     }
     std::memcpy(target, data, size);
-    return true;
+    return 0;
 }
 
 // Removes the side data of `type` from `stream`.
@@ -193,26 +193,26 @@ inline void remove_stream_side_data(AVStream* stream, AVPacketSideDataType type)
 }
 
 // Copies every side data of `from` to `to`, a stream copied unchanged: its
-// codec parameters bring it along since FFmpeg 6.1. False when out of memory.
-inline bool copy_stream_side_data(const AVStream* from, AVStream* to) {
+// codec parameters bring it along since FFmpeg 6.1. 0, or AVERROR(ENOMEM).
+inline int copy_stream_side_data(const AVStream* from, AVStream* to) {
 #ifdef OCUVEX_CODED_SIDE_DATA
     (void)from;
     (void)to;
-    return true;
+    return 0;
 #else
     for (int i = 0; i < from->nb_side_data; ++i) {
         const AVPacketSideData& entry = from->side_data[i];
-        if (!set_stream_side_data(to, entry.type, entry.data, entry.size)) {
-            return false;
+        if (const int status = set_stream_side_data(to, entry.type, entry.data, entry.size); status < 0) {
+            return status;
         }
     }
-    return true;
+    return 0;
 #endif
 }
 
 // Gives `stream` stereo-3D side data of `type` with `flags`. Since FFmpeg
-// 7.1 the structure's size is the library's to say. False when out of memory.
-inline bool set_stream_stereo3d(AVStream* stream, AVStereo3DType type, int flags) {
+// 7.1 the structure's size is the library's to say. 0, or AVERROR(ENOMEM).
+inline int set_stream_stereo3d(AVStream* stream, AVStereo3DType type, int flags) {
 #if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(59, 39, 100)
     std::size_t size = 0;
     AVStereo3D* stereo = av_stereo3d_alloc_size(&size);
@@ -221,13 +221,13 @@ inline bool set_stream_stereo3d(AVStream* stream, AVStereo3DType type, int flags
     AVStereo3D* stereo = av_stereo3d_alloc();
 #endif
     if (stereo == nullptr) {
-        return false;
+        return AVERROR(ENOMEM);
     }
     stereo->type = type;
     stereo->flags = flags;
-    const bool set = set_stream_side_data(stream, AV_PKT_DATA_STEREO3D, stereo, size);
+    const int status = set_stream_side_data(stream, AV_PKT_DATA_STEREO3D, stereo, size);
     av_free(stereo);
-    return set;
+    return status;
 }
 
 // Whether `muxer` writes a video stream's display matrix: the MOV family

@@ -155,8 +155,8 @@ void VideoOutput::tag_stream(const VideoTags& tags, Notices& notices) {
         for (const AVPacketSideDataType type :
              {AV_PKT_DATA_DISPLAYMATRIX, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, AV_PKT_DATA_CONTENT_LIGHT_LEVEL}) {
             const AVPacketSideData* data = stream_side_data(input, type);
-            if (data != nullptr && !set_stream_side_data(stream, type, data->data, data->size)) {
-                throw MediaError("out of memory");
+            if (data != nullptr) {
+                check_memory(set_stream_side_data(stream, type, data->data, data->size));
             }
         }
         const AVPacketSideData* matrix = stream_side_data(input, AV_PKT_DATA_DISPLAYMATRIX);
@@ -186,12 +186,9 @@ void VideoOutput::tag_stereo_layout(const StereoLayout& layout) {
         break;
     case StereoTags::Stereo3DSideData:
         if (halves) {
-            if (!set_stream_stereo3d(stream,
-                                     layout.packing == StereoPacking::SideBySide ? AV_STEREO3D_SIDEBYSIDE
-                                                                                 : AV_STEREO3D_TOPBOTTOM,
-                                     layout.left_first ? 0 : AV_STEREO3D_FLAG_INVERT)) {
-                throw MediaError("out of memory");
-            }
+            check_memory(set_stream_stereo3d(
+                stream, layout.packing == StereoPacking::SideBySide ? AV_STEREO3D_SIDEBYSIDE : AV_STEREO3D_TOPBOTTOM,
+                layout.left_first ? 0 : AV_STEREO3D_FLAG_INVERT));
             if (muxer_.container().stereo_is_unofficial) {
                 muxer_.context()->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
             }

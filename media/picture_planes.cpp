@@ -207,9 +207,7 @@ FillElements fill_elements(std::uint32_t rgb, AVPixelFormat format, const Colour
     pixel->format = format;
     pixel->width = 1;
     pixel->height = 1;
-    if (av_frame_get_buffer(pixel.get(), 0) < 0) {
-        throw MediaError("out of memory");
-    }
+    check_memory(av_frame_get_buffer(pixel.get(), 0));
     for (int plane = 0; plane < layout->count; ++plane) {
         std::memset(pixel->data[plane], 0, static_cast<std::size_t>(layout->planes[plane].element_bytes));
     }

@@ -34,7 +34,7 @@ bool container_takes(const AVOutputFormat* output, const AVStream* stream) {
     AVIOContext* nowhere = avio_alloc_context(buffer, kBufferBytes, 1, nullptr, nullptr, discard_bytes, stay_put);
     if (nowhere == nullptr) {
         av_free(buffer);
-        check_memory(AVERROR(ENOMEM));
+        throw MediaError("out of memory");
     }
     const IOContextPtr io(nowhere);
     AVStream* copy = allocated(avformat_new_stream(trial.get(), nullptr));
@@ -250,9 +250,7 @@ StreamMap::StreamMap(const AVFormatContext* input, int video_index, Muxer& muxer
             check_memory(av_dict_set(&out->metadata, "encoder", nullptr, 0));
         } else {
             check_memory(avcodec_parameters_copy(out->codecpar, in->codecpar));
-            if (!copy_stream_side_data(in, out)) {
-                check_memory(AVERROR(ENOMEM));
-            }
+            check_memory(copy_stream_side_data(in, out));
             out->codecpar->codec_tag = 0;
             out->time_base = in->time_base;
         }

@@ -256,8 +256,8 @@ void remux_with_hdr_metadata(const std::string& from, const std::string& to, con
     ASSERT_NE(stream, nullptr);
     ASSERT_GE(avcodec_parameters_copy(stream->codecpar, opened->streams[0]->codecpar), 0);
     stream->time_base = opened->streams[0]->time_base;
-    ASSERT_TRUE(set_stream_side_data(stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &display, sizeof display));
-    ASSERT_TRUE(set_stream_side_data(stream, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, &light, sizeof light));
+    ASSERT_EQ(set_stream_side_data(stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &display, sizeof display), 0);
+    ASSERT_EQ(set_stream_side_data(stream, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, &light, sizeof light), 0);
     ASSERT_GE(avio_open(&made->pb, to.c_str(), AVIO_FLAG_WRITE), 0);
     ASSERT_GE(avformat_write_header(made, nullptr), 0);
     const PacketPtr packet = allocate_packet();
