@@ -31,10 +31,10 @@ enum class StereoTags {
 
 // Where a container keeps the field order of an interlaced video.
 enum class FieldOrderFlag {
-    None,            // nowhere: the decoder's word on the pictures is all a reader gets
-    Always,          // its own flag, whatever the codec (Matroska's FieldOrder)
-    OwnCodecsOnly,   // its flag, but not for codecs that describe themselves (MOV's fiel box: not
-                     // for H.264, H.265, MPEG-4 Part 2, whose pictures are coded progressive here)
+    None,           // nowhere: the decoder's word on the pictures is all a reader gets
+    Always,         // its own flag, whatever the codec (Matroska's FieldOrder)
+    OwnCodecsOnly,  // its flag, but not for codecs that describe themselves (MOV's fiel box: not
+                    // for H.264, H.265, MPEG-4 Part 2, whose pictures are coded progressive here)
 };
 
 struct Container {

@@ -125,8 +125,8 @@ void VideoDecoder::take(AVFrame* frame, bool judge_damage) {
     frame->pts = pts;
     std::int64_t duration = frame_duration(frame);
     if (duration <= 0) {
-        duration = is_valid(frame_rate_) ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frame_rate_), time_base_))
-                                         : 1;
+        duration =
+            is_valid(frame_rate_) ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frame_rate_), time_base_)) : 1;
     }
     next_pts_ = pts + duration;
     ++frames_decoded_;

@@ -93,8 +93,8 @@ bool takes_odd_subsampled_sides(const AVCodec* codec) {
     return codec->id != AV_CODEC_ID_H264 && codec->id != AV_CODEC_ID_HEVC;
 }
 
-AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat pictures, std::span<const AVPixelFormat> preferred,
-                                  int w, int h) {
+AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat pictures,
+                                  std::span<const AVPixelFormat> preferred, int w, int h) {
     if (codec->id == AV_CODEC_ID_MJPEG) {
         // JPEG's own full-range formats: the pictures', else full colour resolution.
         if (is_jpeg_yuv(pictures) && supports(codec, pictures)) {

@@ -69,8 +69,8 @@ void set_video_defaults(AVCodecContext* encoder, int w, int h, AVPixelFormat for
 // chroma subsampled across a side only when that side is even: 4:2:0 needs
 // both, 4:2:2 an even width. JPEG is full range: a picture's yuvj format,
 // else yuvj444p.
-AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat pictures, std::span<const AVPixelFormat> preferred,
-                                  int w, int h);
+AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat pictures,
+                                  std::span<const AVPixelFormat> preferred, int w, int h);
 
 // The profile an H.264 or H.265 encoder gives pictures of `format`, for notes.
 std::string profile_name(AVCodecID codec, AVPixelFormat format);

@@ -36,8 +36,8 @@ void Muxer::open(const std::string& path) {
         context_->url = allocated(av_strdup(("file:" + path).c_str()));
     }
     if ((context_->oformat->flags & AVFMT_NOFILE) == 0) {
-        const int status = avio_open2(&context_->pb, context_->url, AVIO_FLAG_WRITE, &context_->interrupt_callback,
-                                      nullptr);
+        const int status =
+            avio_open2(&context_->pb, context_->url, AVIO_FLAG_WRITE, &context_->interrupt_callback, nullptr);
         if (status < 0) {
             fail(status);
         }
@@ -51,7 +51,8 @@ void Muxer::open(const std::string& path) {
     if (status == AVERROR_EXPERIMENTAL) {
         std::string codecs;
         for (std::size_t i = 1; i < streams_.size(); ++i) {
-            codecs += std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(streams_[i].stream->codecpar->codec_id);
+            codecs +=
+                std::string(codecs.empty() ? "" : ", ") + avcodec_get_name(streams_[i].stream->codecpar->codec_id);
         }
         throw MediaError(quoted(name_) + " would hold the input's " + codecs +
                          " only as an experimental feature of FFmpeg; try .mkv");

@@ -68,7 +68,8 @@ VideoOutput::VideoOutput(Muxer& muxer, const PictureFormat& pictures, const Vide
             : choose_pixel_format(codec, pictures.format, preferred_formats(pictures), pictures.w, pictures.h);
     AVCodecContext* encoder = encoder_.context();
     set_video_defaults(encoder, pictures.w, pictures.h, pixel_format, tags.frame_rate, tags.sample_aspect_ratio);
-    const ColourDescription colour = converted_colour(pictures.format, pictures.colour, pixel_format, pictures.yuv_matrix);
+    const ColourDescription colour =
+        converted_colour(pictures.format, pictures.colour, pixel_format, pictures.yuv_matrix);
     encoder->colorspace = colour.matrix;
     encoder->color_range = colour.range;
     encoder->color_primaries = colour.primaries;
@@ -129,8 +130,8 @@ void VideoOutput::note_pixel_format(const AVCodec* codec, AVPixelFormat chosen, 
                                             ", which browsers and most hardware players cannot play; settings "
                                             "that give even sides make a widely playable file"});
     } else if (chosen != pictures_.format && pictures_.file_formats.empty() && !muxer_.format().is_still()) {
-        notices.push_back(Notice{false, std::string(codec->name) + " takes no " + given + "; " +
-                                            quoted(muxer_.name()) + " is " + chosen_name});
+        notices.push_back(Notice{false, std::string(codec->name) + " takes no " + given + "; " + quoted(muxer_.name()) +
+                                            " is " + chosen_name});
     }
 }
 

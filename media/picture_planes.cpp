@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "media/libav_compat.h"
 #include "media/libav.h"
+#include "media/libav_compat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

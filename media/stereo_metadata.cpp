@@ -1,7 +1,7 @@
 #include "media/stereo_metadata.h"
 
-#include "media/libav_compat.h"
 #include "core/printable.h"
+#include "media/libav_compat.h"
 
 extern "C" {
 #include <libavutil/stereo3d.h>

@@ -190,8 +190,9 @@ class AudioTranscoder final : public StreamTranscoder {
         check(avfilter_graph_create_filter(&source_, avfilter_get_by_name("abuffer"), "source",
                                            source_arguments.c_str(), nullptr, graph),
               what);
-        check(avfilter_graph_create_filter(&sink_, avfilter_get_by_name("abuffersink"), "sink", nullptr, nullptr, graph),
-              what);
+        check(
+            avfilter_graph_create_filter(&sink_, avfilter_get_by_name("abuffersink"), "sink", nullptr, nullptr, graph),
+            what);
         link_filters(graph, source_,
                      std::string("aformat=sample_fmts=") + av_get_sample_fmt_name(encoder->sample_fmt) +
                          ":sample_rates=" + std::to_string(encoder->sample_rate) + ":channel_layouts=" + target_layout,
@@ -245,8 +246,8 @@ class VideoTranscoder final : public StreamTranscoder {
         while (avcodec_receive_frame(decoder_.get(), decoded_.get()) == 0) {
             AVFrame* picture = decoded_.get();
             forget_unknown_colour_tags(picture);
-            const std::optional<std::int64_t> tick = sync_.place(
-                picture->best_effort_timestamp, frame_duration(picture), input_->time_base, time_base());
+            const std::optional<std::int64_t> tick =
+                sync_.place(picture->best_effort_timestamp, frame_duration(picture), input_->time_base, time_base());
             if (tick) {
                 // The graph carries the time along; the encoder chooses its own picture types.
                 picture->pts = *tick + av_rescale_q(sync_.origin(), input_->time_base, time_base());
@@ -289,7 +290,8 @@ class SubtitleTranscoder final : public StreamTranscoder {
         encoder->height = video_h;
         // The text encoders start from the decoder's style header (ASS).
         if (decoder_->subtitle_header != nullptr && decoder_->subtitle_header_size > 0) {
-            encoder->subtitle_header = allocated(static_cast<std::uint8_t*>(av_mallocz(decoder_->subtitle_header_size + 1)));
+            encoder->subtitle_header =
+                allocated(static_cast<std::uint8_t*>(av_mallocz(decoder_->subtitle_header_size + 1)));
             std::memcpy(encoder->subtitle_header, decoder_->subtitle_header, decoder_->subtitle_header_size);
             encoder->subtitle_header_size = decoder_->subtitle_header_size;
         }

@@ -1,13 +1,12 @@
 // What the input's stereo metadata does to the swap, the stereo layout each
 // mode's output declares, and the field order it keeps.
-#include "media/stereo_metadata.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
 #include "core/output_geometry.h"
+#include "media/stereo_metadata.h"
 
 namespace ocuvex::media {
 namespace {

@@ -2,8 +2,6 @@
 // formats can be moved plane by plane and how, what stands in for those that
 // cannot, centering's fill colour in each format's own numbers, and the
 // plan of a job from its first frame.
-#include "media/picture_planes.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +11,7 @@
 
 #include "core/output_geometry.h"
 #include "media/conversion.h"
+#include "media/picture_planes.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -277,7 +276,8 @@ TEST(ConversionPlan, KeepsTheSourcesFormatOrSaysWhatItConvertsTo) {
 
     FilterSettings deinterlace = default_settings();
     deinterlace.mode = MODE_DEINTERLACE;
-    EXPECT_EQ(plan_for(AV_PIX_FMT_YUV422P, 32, 16, deinterlace).pictures.format, AV_PIX_FMT_YUV422P);  // no vertical subsampling
+    EXPECT_EQ(plan_for(AV_PIX_FMT_YUV422P, 32, 16, deinterlace).pictures.format,
+              AV_PIX_FMT_YUV422P);  // no vertical subsampling
     EXPECT_EQ(plan_for(AV_PIX_FMT_NV12, 32, 16, deinterlace).pictures.format, AV_PIX_FMT_YUV444P);
 
     plan = plan_for(AV_PIX_FMT_PAL8, 32, 16, default_settings());

@@ -1,13 +1,13 @@
 // What becomes of an input's other streams in each container: described as
 // a demuxer describes them, planned without a file.
-#include "media/stream_map.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "media/stream_map.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

@@ -1,14 +1,14 @@
 // How timestamps are mended on their way from demuxer to muxer: the encoder's
 // frame rate, jumps in transport streams closed up, frames placed on the
 // encoder's ticks, and packets kept in order for the muxer.
-#include "media/timestamps.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <initializer_list>
 #include <optional>
 #include <vector>
+
+#include "media/timestamps.h"
 
 namespace ocuvex::media {
 namespace {

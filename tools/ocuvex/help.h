@@ -6,7 +6,6 @@
 #include <memory>
 #include <string_view>
 
-
 namespace ocuvex::cli {
 
 // An option as the user sees it; the same row serves the parser, --help and

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 namespace ocuvex::cli {
 
 namespace {
