@@ -145,10 +145,10 @@ void expect_run_matches_core(StandinHost& host, const FilterSettings& settings, 
 
 TEST_F(HostBinding, RunProcConvertsLikeTheCoreInEveryModeWithAndWithoutSwap) {
     for (const test::PitchKind kind : {test::PitchKind::packed, test::PitchKind::padded, test::PitchKind::negative}) {
-        for (std::int32_t mode = MODE_NOP; mode <= MODE_CROPPING; ++mode) {
+        for (const ModeRow& mode : kModes) {
             for (std::uint8_t swap = 0; swap <= 1; ++swap) {
                 FilterSettings s = default_settings();
-                s.mode = mode;
+                s.mode = mode.mode;
                 s.swap_lr = swap;
                 s.center_width = 6;
                 s.fill_color = 0x00ABCDEF;
@@ -217,9 +217,9 @@ TEST_F(HostBinding, ConfigProcRefusesWhenTheModuleHandleIsUnknown) {
 
 TEST_F(HostBinding, StringProcDescribesEveryModeAndSwap) {
     FilterInstance instance(host_);
-    for (std::int32_t mode = MODE_NOP; mode <= MODE_CROPPING; ++mode) {
+    for (const ModeRow& mode : kModes) {
         for (std::uint8_t swap = 0; swap <= 1; ++swap) {
-            instance.settings().mode = mode;
+            instance.settings().mode = mode.mode;
             instance.settings().swap_lr = swap;
             EXPECT_EQ(instance.describe(), description_text(instance.settings()));
         }
