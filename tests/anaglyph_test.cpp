@@ -185,8 +185,8 @@ TEST(AnaglyphFrame, OddWidthPairsColumnsAcrossTheMiddleAndNeverReadsTheLast) {
     TestFrame dst(2, 2);
     convert_frame(s, src.view(), dst.view());
     for (std::int32_t r = 0; r < 2; ++r) {
-        EXPECT_EQ(dst.at(0, r), anaglyph_pixel(anaglyph_coefficients, src.at(0, r), src.at(2, r)));
-        EXPECT_EQ(dst.at(1, r), anaglyph_pixel(anaglyph_coefficients, src.at(1, r), src.at(3, r)));
+        EXPECT_EQ(dst.at(0, r), anaglyph_pixel(anaglyph_default_coefficients, src.at(0, r), src.at(2, r)));
+        EXPECT_EQ(dst.at(1, r), anaglyph_pixel(anaglyph_default_coefficients, src.at(1, r), src.at(3, r)));
     }
     TestFrame narrow(1, 2);
     TestFrame empty(0, 2);
@@ -194,16 +194,14 @@ TEST(AnaglyphFrame, OddWidthPairsColumnsAcrossTheMiddleAndNeverReadsTheLast) {
     EXPECT_TRUE(empty.outside_untouched());
 }
 
-TEST(AnaglyphFrame, UsesTheProcessWideCoefficients) {
-    const AnaglyphMatrix saved = anaglyph_coefficients;
-    anaglyph_coefficients = AnaglyphMatrix{};
-    anaglyph_coefficients[0] = 1.0;  // red = left red, everything else 0
+TEST(AnaglyphFrame, ConvertsByTheMatrixItIsGiven) {
+    AnaglyphMatrix m{};
+    m[0] = 1.0;  // red = left red, everything else 0
     TestFrame src(2, 1);
     src.set(0, 0, rgb(200, 100, 50));
     src.set(1, 0, rgb(10, 20, 30));
     TestFrame dst(1, 1);
-    convert_frame(settings_for(MODE_ANAGLYPH), src.view(), dst.view());
-    anaglyph_coefficients = saved;
+    convert_frame(settings_for(MODE_ANAGLYPH), src.view(), dst.view(), m);
     EXPECT_EQ(dst.at(0, 0), rgb(200, 0, 0));
 }
 

@@ -203,9 +203,6 @@ void convert(const ConvertArguments& arguments) {
     if (const std::string problem = codec_choice_problem(*format, video); !problem.empty()) {
         throw UsageError(problem);
     }
-    if (arguments.options.coefficients) {
-        anaglyph_coefficients = *arguments.options.coefficients;
-    }
 
     capture_library_log();
     install_stop_handlers();
@@ -252,7 +249,8 @@ void convert(const ConvertArguments& arguments) {
     }
 
     // The frame next() hands out first: the first one, or the one --frame found.
-    const ConversionPlan plan = plan_conversion(settings, reader.frame(), FrameSize{geometry.w, geometry.h});
+    ConversionPlan plan = plan_conversion(settings, reader.frame(), FrameSize{geometry.w, geometry.h});
+    plan.coefficients = arguments.options.coefficients;
     OutputFile file(arguments.output, arguments.overwrite, format->is_sequence());
     describe_pictures(plan, video);
     video.frame_rate = reader.frame_rate();

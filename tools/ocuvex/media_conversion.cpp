@@ -118,7 +118,7 @@ std::int64_t convert_frames(MediaReader& reader, MediaWriter& writer, const Conv
                                      ": a plane does not take the conversion");
                 }
             } else {
-                convert_frame(plan.settings, bottom_up_view(source), bottom_up_view(destination));
+                convert_frame(plan.settings, bottom_up_view(source), bottom_up_view(destination), plan.coefficients);
             }
             if (writer.write_picture(decoded->pts, frame_duration(decoded), time_base)) {
                 ++written;

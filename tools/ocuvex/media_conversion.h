@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/anaglyph.h"
 #include "core/copy_plan.h"
 #include "core/filter_settings.h"
 #include "tools/ocuvex/media_planes.h"
@@ -29,7 +30,8 @@ namespace ocuvex::cli {
 // How a job converts, worked out once from its first frame.
 struct ConversionPlan {
     FilterSettings settings;  // corrected by compute_output_geometry for the source size
-    FrameSize source;         // the first frame's; later frames are scaled to it
+    AnaglyphMatrix coefficients = anaglyph_default_coefficients;  // the anaglyph's
+    FrameSize source;                                             // the first frame's; later frames are scaled to it
     FrameSize output;
     // The pictures the core works on and the writer takes: the source's own
     // format, a stand-in for it, or the core's B, G, R, X for the anaglyph.
