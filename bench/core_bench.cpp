@@ -157,7 +157,7 @@ void BM_AnaglyphKernel(benchmark::State& state) {
     }
     Frames f = make_frames(MODE_ANAGLYPH, false);
     for (auto _ : state) {
-        convert_anaglyph_with(anaglyph_coefficients, kernel.run, f.settings, f.src, f.dst);
+        convert_anaglyph_with(anaglyph_default_coefficients, kernel.run, f.settings, f.src, f.dst);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * f.dst.w * f.dst.h);

@@ -305,7 +305,7 @@ AnaglyphResult print_anaglyph(const Options& options) {
         if (kernel.supported()) {
             const AnaglyphRowKernel run = kernel.run;
             kernels.push_back({kernel.name,
-                               [&, run] { convert_anaglyph_with(anaglyph_coefficients, run, s, src.view, dst.view); },
+                               [&, run] { convert_anaglyph_with(anaglyph_default_coefficients, run, s, src.view, dst.view); },
                                {}});
         } else {
             std::printf("%-28s not supported on this CPU\n", kernel.name);

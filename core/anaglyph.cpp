@@ -105,8 +105,8 @@ void convert_anaglyph_with(const AnaglyphMatrix& m, AnaglyphRowKernel kernel, co
     }
 }
 
-void convert_anaglyph(const FilterSettings& settings, const FrameView& src, const FrameView& dst) {
-    const AnaglyphMatrix m = anaglyph_coefficients;
+void convert_anaglyph(const AnaglyphMatrix& m, const FilterSettings& settings, const FrameView& src,
+                      const FrameView& dst) {
     convert_anaglyph_with(m, selected_anaglyph_kernel().run, settings, src, dst);
 }
 

@@ -17,8 +17,11 @@ using AnaglyphMatrix = std::array<double, 18>;
 // The Dubois red-cyan matrices.
 extern const AnaglyphMatrix anaglyph_default_coefficients;
 
-// The current coefficients, shared by every instance in the process. Written
-// only by the configuration dialog; each frame converts with one copy of it.
+// The module's coefficients, one table for every filter instance in the
+// process (scripts do not store them). Written only by the configuration
+// dialog; the host binding converts each frame with one copy of it. The
+// conversions themselves take their matrix as an argument: the command-line
+// tool passes its own and never touches this table.
 extern AnaglyphMatrix anaglyph_coefficients;
 
 // The output pixel for one left and one right pixel (0x00RRGGBB; bits 24-31
@@ -26,9 +29,10 @@ extern AnaglyphMatrix anaglyph_coefficients;
 // precision, clamped to 0..255, plus 0.5, truncated; a NaN sum gives 0.
 std::uint32_t anaglyph_pixel(const AnaglyphMatrix& m, std::uint32_t left, std::uint32_t right);
 
-// Converts a side-by-side frame into an anaglyph half as wide, with one copy
-// of anaglyph_coefficients taken at the start of the frame.
-void convert_anaglyph(const FilterSettings& settings, const FrameView& src, const FrameView& dst);
+// Converts a side-by-side frame into an anaglyph half as wide by the matrix
+// `m`, with the fastest kernel this CPU runs.
+void convert_anaglyph(const AnaglyphMatrix& m, const FilterSettings& settings, const FrameView& src,
+                      const FrameView& dst);
 
 // Computes n output pixels from n left and n right pixels. Every kernel gives
 // exactly the bits of anaglyph_pixel().

@@ -1,7 +1,9 @@
 #include "core/filter_settings.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "core/settings_fields.h"
 
@@ -9,25 +11,21 @@ namespace ocuvex {
 
 namespace {
 
-// Indexed by (mode - 200) + 8 * swap_lr.
-constexpr std::array<const char*, 2 * kModeCount> kDescriptions = {
-    ": NOP",
-    ": Deinterlace",
-    ": Centering",
-    ": Anaglyph",
-    ": SbS --> A/B",
-    ": A/B --> SbS",
-    ": Alignment",
-    ": Cropping",
-    ": NOP (swapped L/R)",
-    ": Deinterlace (swapped L/R)",
-    ": Centering (swapped L/R)",
-    ": Anaglyph (swapped L/R)",
-    ": SbS --> A/B (swapped L/R)",
-    ": A/B --> SbS (swapped L/R)",
-    ": Alignment (swapped L/R)",
-    ": Cropping (swapped L/R)",
-};
+using DescriptionText = std::array<char, kDescriptionCapacity>;
+
+// Every description with its terminating zero, the plain ones then the
+// swapped ones: indexed by (mode - kFirstMode) + kModeCount * swap_lr.
+consteval std::array<DescriptionText, 2 * kModeCount> make_descriptions() {
+    std::array<DescriptionText, 2 * kModeCount> texts{};
+    for (std::size_t i = 0; i < kModes.size(); ++i) {
+        const std::string_view plain = kModes[i].description;
+        std::ranges::copy(plain, texts[i].begin());
+        std::ranges::copy(kSwappedSuffix, std::ranges::copy(plain, texts[i + kModes.size()].begin()).out);
+    }
+    return texts;
+}
+
+constexpr std::array<DescriptionText, 2 * kModeCount> kDescriptions = make_descriptions();
 
 }  // namespace
 
@@ -49,7 +47,7 @@ const char* description_text(const FilterSettings& settings) {
         return "";
     }
     const auto index = static_cast<std::size_t>(settings.mode - kFirstMode) + (settings.swap_lr != 0 ? kModeCount : 0);
-    return kDescriptions[index];
+    return kDescriptions[index].data();
 }
 
 void describe(const FilterSettings& settings, char* buffer) {

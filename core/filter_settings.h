@@ -1,29 +1,14 @@
-// Per-instance settings of the filter and the conversion modes.
+// Per-instance settings of the filter, and the descriptions the host shows of them.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+
+#include "core/modes.h"
 
 namespace ocuvex {
-
-// The values double as the dialog's radio-button ids, so a mode is stored as
-// the id of the button that selects it.
-enum ConversionMode : std::int32_t {
-    MODE_NOP = 200,
-    MODE_DEINTERLACE = 201,
-    MODE_CENTERING = 202,
-    MODE_ANAGLYPH = 203,
-    MODE_SBS_TO_AB = 204,
-    MODE_AB_TO_SBS = 205,
-    MODE_ALIGNMENT = 206,
-    MODE_CROPPING = 207,
-};
-
-inline constexpr std::int32_t kFirstMode = MODE_NOP;
-inline constexpr std::int32_t kLastMode = MODE_CROPPING;
-inline constexpr int kModeCount = kLastMode - kFirstMode + 1;
-
-constexpr bool is_known_mode(std::int32_t mode) { return mode >= kFirstMode && mode <= kLastMode; }
 
 // The host allocates this record by its size and hands the same bytes back on
 // every callback, so field order, widths and signedness are part of the ABI.
@@ -57,11 +42,19 @@ static_assert(offsetof(FilterSettings, fill_color) == 36);
 FilterSettings default_settings();
 void set_defaults(FilterSettings& settings);
 
-// Longest description text (": Deinterlace (swapped L/R)") plus its terminating zero.
-inline constexpr std::size_t kDescriptionCapacity = 28;
+// The longest description text (a swapped one) plus its terminating zero.
+consteval std::size_t description_capacity() {
+    std::size_t longest = 0;
+    for (const ModeRow& row : kModes) {
+        longest = std::max(longest, std::string_view(row.description).size());
+    }
+    return longest + kSwappedSuffix.size() + 1;
+}
+inline constexpr std::size_t kDescriptionCapacity = description_capacity();
 
 // The one-line description shown in the host's filter list, e.g. ": NOP" or
-// ": Cropping (swapped L/R)". A mode without a text gives "".
+// ": Cropping (swapped L/R)": the mode's description, with kSwappedSuffix
+// when swapped. A value that is no mode gives "".
 const char* description_text(const FilterSettings& settings);
 
 // Copies description_text() with its terminating zero into a buffer of at

@@ -1,7 +1,5 @@
 #include "core/frame_conversion.h"
 
-#include "core/anaglyph.h"
-
 namespace ocuvex {
 
 void run_copy_plan(const CopyPlan& plan, const FrameView& src, const FrameView& dst) {
@@ -15,9 +13,10 @@ void run_copy_plan(const CopyPlan& plan, const FrameView& src, const FrameView& 
     static_cast<void>(ran);
 }
 
-std::int32_t convert_frame(const FilterSettings& settings, const FrameView& src, const FrameView& dst) {
+std::int32_t convert_frame(const FilterSettings& settings, const FrameView& src, const FrameView& dst,
+                           const AnaglyphMatrix& coefficients) {
     if (settings.mode == MODE_ANAGLYPH) {
-        convert_anaglyph(settings, src, dst);
+        convert_anaglyph(coefficients, settings, src, dst);
     } else {
         // Made for every frame: the host keeps no state of ours between frames.
         run_copy_plan(plan_copies(settings, {src.w, src.h}, {dst.w, dst.h}), src, dst);

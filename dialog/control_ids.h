@@ -31,17 +31,6 @@
 #define IDC_COEF_FIRST 1570
 #define IDC_COEF_COUNT 18
 
-/* The radio buttons' ids are the ConversionMode values; the code takes them
-   from core/filter_settings.h, the resource script from here. */
-#ifdef RC_INVOKED
-#define MODE_NOP 200
-#define MODE_DEINTERLACE 201
-#define MODE_CENTERING 202
-#define MODE_ANAGLYPH 203
-#define MODE_SBS_TO_AB 204
-#define MODE_AB_TO_SBS 205
-#define MODE_ALIGNMENT 206
-#define MODE_CROPPING 207
-#endif
+/* The radio buttons' ids are the ConversionMode values (core/modes.h). */
 
 #endif

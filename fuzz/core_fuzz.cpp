@@ -395,7 +395,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::memcpy(coefficients.data(), bytes.data(), bytes.size());
         }
     }
-    anaglyph_coefficients = coefficients;
 
     GuardedFrame src(src_w, src_h, src_pitch, null_when_empty);
     GuardedFrame dst(dst_w, dst_h, dst_pitch, null_when_empty);
@@ -407,7 +406,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint32_t> dst_before = dst.pixels();
 
     const FilterSettings& used = plan_first ? planned : settings;
-    if (convert_frame(used, src.view(), dst.view()) != 0) {
+    if (convert_frame(used, src.view(), dst.view(), coefficients) != 0) {
         finding("convert_frame returned non-zero");
     }
     if (!src.padding_untouched() || !dst.padding_untouched()) {

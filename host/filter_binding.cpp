@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "core/anaglyph.h"
 #include "core/filter_settings.h"
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
@@ -159,7 +160,9 @@ int run_proc(const FilterActivation* fa, const FilterFunctions* /*ff*/) {
             if (settings == nullptr || !frame_view_of(fa->src, src) || !frame_view_of(fa->dst, dst)) {
                 return 0;
             }
-            return convert_frame(*settings, src, dst);
+            // The dialog may store new coefficients meanwhile: a frame converts with one copy.
+            const AnaglyphMatrix coefficients = anaglyph_coefficients;
+            return convert_frame(*settings, src, dst, coefficients);
         },
         [] { return kFrameFailed; });
 }

@@ -89,8 +89,7 @@ void PictureConverter::convert(const AVFrame* picture, AVFrame* destination) {
                              ": a plane does not take the conversion");
         }
     } else {
-        anaglyph_coefficients = plan_.coefficients;
-        convert_frame(plan_.settings, bottom_up_view(source), bottom_up_view(destination));
+        convert_frame(plan_.settings, bottom_up_view(source), bottom_up_view(destination), plan_.coefficients);
     }
 }
 

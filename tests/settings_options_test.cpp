@@ -36,7 +36,7 @@ TEST(SettingsOptions, EveryOptionSetsItsField) {
     EXPECT_EQ(o.settings.crop_y, 2);
     EXPECT_EQ(o.settings.crop_width, INT32_MIN);
     EXPECT_EQ(o.settings.crop_height, INT32_MAX);
-    EXPECT_FALSE(o.coefficients);
+    EXPECT_EQ(o.coefficients, anaglyph_default_coefficients);
 }
 
 TEST(SettingsOptions, EveryModeNameRoundTrips) {
@@ -48,12 +48,11 @@ TEST(SettingsOptions, EveryModeNameRoundTrips) {
 
 TEST(SettingsOptions, CoefficientsTakeExactlyEighteenNumbers) {
     const SettingsOptions o = parse({"--coefficients", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,1e-3"});
-    ASSERT_TRUE(o.coefficients);
-    EXPECT_EQ((*o.coefficients)[0], 1.0);
-    EXPECT_EQ((*o.coefficients)[17], 0.001);
+    EXPECT_EQ(o.coefficients[0], 1.0);
+    EXPECT_EQ(o.coefficients[17], 0.001);
     const SettingsOptions special = parse({"--coefficients=nan,inf,-inf,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"});
-    EXPECT_TRUE(std::isnan((*special.coefficients)[0]));
-    EXPECT_TRUE(std::isinf((*special.coefficients)[1]));
+    EXPECT_TRUE(std::isnan(special.coefficients[0]));
+    EXPECT_TRUE(std::isinf(special.coefficients[1]));
     for (const char* bad :
          {"1,2,3", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,",
           "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,x", ""}) {

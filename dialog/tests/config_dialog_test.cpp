@@ -16,9 +16,6 @@ namespace {
 
 using testing::FakeDialog;
 
-constexpr std::int32_t kAllModes[] = {MODE_NOP,       MODE_DEINTERLACE, MODE_CENTERING, MODE_ANAGLYPH,
-                                      MODE_SBS_TO_AB, MODE_AB_TO_SBS,   MODE_ALIGNMENT, MODE_CROPPING};
-
 // The record is what the host stores: the same bytes, not just equal fields.
 bool same_record(const FilterSettings& a, const FilterSettings& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;  // NOLINT(bugprone-suspicious-memory-comparison)
@@ -36,8 +33,8 @@ class ConfigDialogTest : public ::testing::Test {
 TEST_F(ConfigDialogTest, FreshInstanceOpensWithItsDefaults) {
     dialog_.open(settings_);
     EXPECT_FALSE(dialog_.is_checked(IDC_SWAP));
-    for (std::int32_t mode : kAllModes) {
-        EXPECT_EQ(dialog_.is_checked(mode), mode == MODE_NOP) << mode;
+    for (const ModeRow& row : kModes) {
+        EXPECT_EQ(dialog_.is_checked(row.mode), row.mode == MODE_NOP) << row.mode;
     }
     const std::pair<int, const char*> expected[] = {
         {IDC_CENTER_WIDTH, "0"},
@@ -79,8 +76,8 @@ TEST_F(ConfigDialogTest, OpensWithEveryFieldOfAnEditedRecord) {
     settings_ = {1, MODE_CROPPING, -7, 2147483647, -2147483647 - 1, 3, 4, 5, 6, 0x00FF8000};
     dialog_.open(settings_);
     EXPECT_TRUE(dialog_.is_checked(IDC_SWAP));
-    for (std::int32_t mode : kAllModes) {
-        EXPECT_EQ(dialog_.is_checked(mode), mode == MODE_CROPPING) << mode;
+    for (const ModeRow& row : kModes) {
+        EXPECT_EQ(dialog_.is_checked(row.mode), row.mode == MODE_CROPPING) << row.mode;
     }
     EXPECT_EQ(dialog_.text(IDC_CENTER_WIDTH), "-7");
     EXPECT_EQ(dialog_.text(IDC_FILL_COLOR), "00ff8000");
@@ -183,12 +180,12 @@ TEST_F(ConfigDialogTest, TypedCoefficientsAreStoredAndShownWithSixDigits) {
 }
 
 TEST_F(ConfigDialogTest, ModeIsTheFirstCheckedButtonInTestOrder) {
-    for (std::int32_t mode : kAllModes) {
+    for (const ModeRow& row : kModes) {
         FakeDialog dialog;
         dialog.open(settings_);
-        dialog.click(mode);
+        dialog.click(row.mode);
         dialog.press(IDOK);
-        EXPECT_EQ(settings_.mode, mode);
+        EXPECT_EQ(settings_.mode, row.mode);
     }
     struct Case {
         std::vector<std::int32_t> checked;
@@ -228,8 +225,8 @@ TEST_F(ConfigDialogTest, SwapAndAnaglyphAreStored) {
 TEST_F(ConfigDialogTest, RecordWithUnknownModeOpensWithNoButtonAndBecomesNop) {
     settings_.mode = 999;
     dialog_.open(settings_);
-    for (std::int32_t mode : kAllModes) {
-        EXPECT_FALSE(dialog_.is_checked(mode));
+    for (const ModeRow& row : kModes) {
+        EXPECT_FALSE(dialog_.is_checked(row.mode));
     }
     dialog_.press(IDOK);
     EXPECT_EQ(settings_.mode, MODE_NOP);

@@ -26,7 +26,10 @@ class FakeDialog final : public DialogControls {
     FakeDialog() {
         for (const ControlTemplate& control : kConfigControls) {
             if (control.id != -1) {
-                controls_[control.id] = Control{control.kind, control.text, false};
+                const Kind kind = is_check_box(control)      ? Kind::kCheckBox
+                                  : is_radio_button(control) ? Kind::kRadio
+                                                             : Kind::kOther;
+                controls_[control.id] = Control{kind, control.text, false};
             }
         }
     }
@@ -46,20 +49,20 @@ class FakeDialog final : public DialogControls {
     bool click(int id) {
         Control& control = controls_.at(id);
         switch (control.kind) {
-        case ControlKind::kCheckBox:
+        case Kind::kCheckBox:
             control.checked = !control.checked;
             return false;
-        case ControlKind::kFirstRadio:
-        case ControlKind::kRadio:
+        case Kind::kRadio:
             for (auto& [other_id, other] : controls_) {
-                if (other.kind == ControlKind::kFirstRadio || other.kind == ControlKind::kRadio) {
+                if (other.kind == Kind::kRadio) {
                     other.checked = other_id == id;
                 }
             }
             return false;
-        default:
+        case Kind::kOther:
             return press(id);
         }
+        return false;
     }
 
     // A WM_COMMAND with this id, as the Enter key (IDOK) or Escape (IDCANCEL) send.
@@ -114,8 +117,10 @@ class FakeDialog final : public DialogControls {
     void end_dialog(int result) override { result_ = result; }
 
   private:
+    // How a click acts on the control.
+    enum class Kind { kCheckBox, kRadio, kOther };
     struct Control {
-        ControlKind kind;
+        Kind kind;
         std::string text;
         bool checked;
     };

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "core/anaglyph.h"
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
 #include "host/filter_binding.h"
@@ -115,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // Runs one frame through the stand-in host and the same frame through the
-// core directly; both outputs must be identical, padding included.
+// core directly, with the module's coefficients; both outputs must be
+// identical, padding included.
 void expect_run_matches_core(StandinHost& host, const FilterSettings& settings, test::PitchKind kind) {
     constexpr std::int32_t kW = 57;
     constexpr std::int32_t kH = 23;
@@ -138,17 +140,18 @@ void expect_run_matches_core(StandinHost& host, const FilterSettings& settings, 
 
     FilterSettings core_settings = settings;
     const OutputGeometry g = compute_output_geometry(core_settings, kW, kH);
-    convert_frame(core_settings, src.view(), make_frame_view(via_core.data(), g.w, g.h, g.pitch));
+    convert_frame(core_settings, src.view(), make_frame_view(via_core.data(), g.w, g.h, g.pitch),
+                  anaglyph_coefficients);
     EXPECT_EQ(via_host, via_core) << "mode " << settings.mode << " swap " << int{settings.swap_lr} << " output "
                                   << dst_w << "x" << dst_h;
 }
 
 TEST_F(HostBinding, RunProcConvertsLikeTheCoreInEveryModeWithAndWithoutSwap) {
     for (const test::PitchKind kind : {test::PitchKind::packed, test::PitchKind::padded, test::PitchKind::negative}) {
-        for (std::int32_t mode = MODE_NOP; mode <= MODE_CROPPING; ++mode) {
+        for (const ModeRow& mode : kModes) {
             for (std::uint8_t swap = 0; swap <= 1; ++swap) {
                 FilterSettings s = default_settings();
-                s.mode = mode;
+                s.mode = mode.mode;
                 s.swap_lr = swap;
                 s.center_width = 6;
                 s.fill_color = 0x00ABCDEF;
@@ -162,6 +165,17 @@ TEST_F(HostBinding, RunProcConvertsLikeTheCoreInEveryModeWithAndWithoutSwap) {
             }
         }
     }
+}
+
+// The table the dialog edits is the one every instance's frames convert with.
+TEST_F(HostBinding, RunProcMakesTheAnaglyphWithTheModulesCoefficients) {
+    const AnaglyphMatrix saved = anaglyph_coefficients;
+    anaglyph_coefficients = AnaglyphMatrix{};
+    anaglyph_coefficients[0] = 1.0;  // red = left red, everything else 0
+    FilterSettings s = default_settings();
+    s.mode = MODE_ANAGLYPH;
+    expect_run_matches_core(host_, s, test::PitchKind::padded);
+    anaglyph_coefficients = saved;
 }
 
 TEST_F(HostBinding, RunProcWithoutInstanceDataOrWithAnUnrepresentablePitchWritesNothing) {
@@ -217,9 +231,9 @@ TEST_F(HostBinding, ConfigProcRefusesWhenTheModuleHandleIsUnknown) {
 
 TEST_F(HostBinding, StringProcDescribesEveryModeAndSwap) {
     FilterInstance instance(host_);
-    for (std::int32_t mode = MODE_NOP; mode <= MODE_CROPPING; ++mode) {
+    for (const ModeRow& mode : kModes) {
         for (std::uint8_t swap = 0; swap <= 1; ++swap) {
-            instance.settings().mode = mode;
+            instance.settings().mode = mode.mode;
             instance.settings().swap_lr = swap;
             EXPECT_EQ(instance.describe(), description_text(instance.settings()));
         }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "core/modes.h"
 #include "core/output_geometry.h"
 #include "media/job.h"
 #include "tools/ocuvex/commands.h"
@@ -90,29 +91,6 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.quiet = true; }},
     {{"--help", "-h", "", "print this help"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
-};
-
-struct Example {
-    const char* what;
-    const char* command;
-};
-
-constexpr Example kConvertExamples[] = {
-    {"nop: exchange the two views of a side-by-side video", "ocuvex convert --swap sbs.mp4 swapped.mp4"},
-    {"deinterlace: field-sequential (views on alternate lines) to side-by-side",
-     "ocuvex convert --mode deinterlace fields.mkv sbs.mkv"},
-    {"centering: 64 black pixels more per frame, a quarter beside each view's outer and inner edges",
-     "ocuvex convert --mode centering --center-width 64 --fill-color 000000 sbs.mp4 centered.mp4"},
-    {"anaglyph: red-cyan (Dubois), as a video and frame 24 as a picture",
-     "ocuvex convert --mode anaglyph sbs.mp4 anaglyph.mp4\n"
-     "ocuvex convert --mode anaglyph --frame 24 sbs.mp4 anaglyph.png"},
-    {"sbs-to-ab: side-by-side to above/below, lossless", "ocuvex convert --mode sbs-to-ab --codec ffv1 sbs.mkv ab.mkv"},
-    {"ab-to-sbs: above/below to side-by-side, a still picture", "ocuvex convert --mode ab-to-sbs ab.png sbs.png"},
-    {"alignment: offset the views by 6 pixels horizontally and -2 lines vertically",
-     "ocuvex convert --mode alignment --align-horz 6 --align-vert -2 sbs.mp4 aligned.mp4"},
-    {"cropping: a 560x320 window of each view, from x 40, y 20",
-     "ocuvex convert --mode cropping --crop-x 40 --crop-y 20 --crop-width 560 --crop-height 320 \\\n"
-     "    sbs.mp4 cropped.mp4"},
 };
 
 std::string clock_text(double seconds) {
@@ -230,9 +208,7 @@ void convert(const ConvertArguments& arguments) {
         throw UsageError(problem);
     }
     request.settings = arguments.options.settings;
-    if (arguments.options.coefficients) {
-        request.coefficients = *arguments.options.coefficients;
-    }
+    request.coefficients = arguments.options.coefficients;
     request.follow_stereo_metadata = !arguments.ignore_stereo_metadata;
     request.input.strict = arguments.strict;
     request.input.stop = &process::stop_request();
@@ -358,8 +334,8 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
         "container can: Matroska's StereoMode (the anaglyph's value not with FFmpeg 5.1, whose muxer drops\n"
         "it), stereo side data in MP4 and MOV where the FFmpeg in use writes it.");
     out.heading("Examples, one per mode");
-    for (const Example& example : kConvertExamples) {
-        out.example(example.what, example.command);
+    for (const ModeRow& row : kModes) {
+        out.example(std::string(row.name) + ": " + row.example, row.command);
     }
 }
 

@@ -92,9 +92,6 @@ int run_raw(std::span<const std::string_view> args) {
         throw UsageError("raw: --size must be at least 1x1 and at most 1 GiB a frame");
     }
     FilterSettings settings = parsed.options.settings;
-    if (parsed.options.coefficients) {
-        anaglyph_coefficients = *parsed.options.coefficients;
-    }
     const OutputGeometry out = compute_output_geometry(settings, size.w, size.h);
     report_corrections(parsed.options.settings, settings, size);
     // Centering can widen a frame to half a billion pixels: refuse rather than allocate gigabytes.
@@ -119,7 +116,8 @@ int run_raw(std::span<const std::string_view> args) {
     while (const std::uint8_t* frame = reader.next()) {
         // The conversion only reads the source, which may be a read-only mapping of the input file.
         auto* const last_row = const_cast<std::uint8_t*>(frame) + static_cast<std::size_t>(in_row_bytes) * (size.h - 1);
-        convert_frame(settings, make_frame_view(last_row, size.w, size.h, -in_row_bytes), dst);
+        convert_frame(settings, make_frame_view(last_row, size.w, size.h, -in_row_bytes), dst,
+                      parsed.options.coefficients);
         if (!writer.write_rows(out_buffer.data(), out_row_bytes, out.pitch, static_cast<std::size_t>(out.h))) {
             std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
             return 1;

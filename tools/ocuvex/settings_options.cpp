@@ -1,6 +1,5 @@
 #include "tools/ocuvex/settings_options.h"
 
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -8,25 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/modes.h"
+
 namespace ocuvex::cli {
 
 namespace {
-
-struct ModeName {
-    const char* name;
-    std::int32_t mode;
-};
-
-constexpr std::array<ModeName, kModeCount> kModeNames = {{
-    {"nop", MODE_NOP},
-    {"deinterlace", MODE_DEINTERLACE},
-    {"centering", MODE_CENTERING},
-    {"anaglyph", MODE_ANAGLYPH},
-    {"sbs-to-ab", MODE_SBS_TO_AB},
-    {"ab-to-sbs", MODE_AB_TO_SBS},
-    {"alignment", MODE_ALIGNMENT},
-    {"cropping", MODE_CROPPING},
-}};
 
 // The placeholder of a field's value in --help; its kind also says how the value is read.
 consteval std::string_view value_placeholder(FieldKind kind) {
@@ -202,30 +187,26 @@ FrameSize parse_frame_size(std::string_view text, std::string_view option) {
 }
 
 std::optional<std::int32_t> parse_mode_name(std::string_view name) {
-    for (const ModeName& entry : kModeNames) {
-        if (name == entry.name) {
-            return entry.mode;
+    for (const ModeRow& row : kModes) {
+        if (name == row.name) {
+            return row.mode;
         }
     }
     return std::nullopt;
 }
 
 const char* mode_name(std::int32_t mode) {
-    for (const ModeName& entry : kModeNames) {
-        if (mode == entry.mode) {
-            return entry.name;
-        }
-    }
-    return "unknown";
+    const ModeRow* row = find_mode(mode);
+    return row != nullptr ? row->name : "unknown";
 }
 
 std::string mode_names() {
     std::string names;
-    for (const ModeName& entry : kModeNames) {
+    for (const ModeRow& row : kModes) {
         if (!names.empty()) {
-            names += &entry == &kModeNames.back() ? " or " : ", ";
+            names += &row == &kModes.back() ? " or " : ", ";
         }
-        names += entry.name;
+        names += row.name;
     }
     return names;
 }
@@ -313,6 +294,10 @@ void write_settings_help(HelpWriter& out) {
         OptionText text = option.text;
         text.help = help;
         out.option(text);
+    }
+    out.heading("Modes");
+    for (const ModeRow& row : kModes) {
+        out.option({row.name, "", "", row.summary});
     }
 }
 

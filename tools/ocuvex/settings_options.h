@@ -27,7 +27,7 @@ struct UsageError : std::runtime_error {
 
 struct SettingsOptions {
     FilterSettings settings = default_settings();
-    std::optional<AnaglyphMatrix> coefficients;  // replaces the process-wide table when given
+    AnaglyphMatrix coefficients = anaglyph_default_coefficients;  // the anaglyph's, --coefficients
 };
 
 // The core's picture size (copy plans use it too).
@@ -85,7 +85,7 @@ bool take_command_option(ArgumentCursor& cursor, std::span<const CommandOption<A
 // kind says how its value is read.
 struct SettingsOption {
     OptionText text;
-    const SettingsField* field;  // null for --coefficients, which sets the process-wide table
+    const SettingsField* field;  // null for --coefficients, which sets SettingsOptions::coefficients
 };
 
 // The settings options, in the order --help lists them.
