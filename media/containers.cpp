@@ -16,18 +16,25 @@ constexpr bool kMatroskaDisplayMatrix = LIBAVFORMAT_VERSION_MAJOR >= 61;
 // its fiel box, the st3d box only in MP4 and only when told (5.1), and
 // since 7.1 the vexu box in MP4 and MOV.
 constexpr Container mov_family(const char* muxer, bool st3d) {
-    Container row{muxer};
-    row.display_matrix = true;
-    row.stereo = StereoTags::Stereo3DSideData;
-    row.stereo_is_unofficial = st3d;
-    row.field_order = FieldOrderFlag::OwnCodecsOnly;
-    row.index_in_front = true;
-    return row;
+    return Container{.muxer = muxer,
+                     .stereo = StereoTags::Stereo3DSideData,
+                     .field_order = FieldOrderFlag::OwnCodecsOnly,
+                     .display_matrix = true,
+                     .stereo_is_unofficial = st3d,
+                     .index_in_front = true};
+}
+
+constexpr Container one_picture_stream(const char* muxer) {
+    return Container{.muxer = muxer, .one_picture_stream = true};
 }
 
 constexpr Container kContainers[] = {
-    {"matroska", true, kMatroskaDisplayMatrix, StereoTags::MatroskaStereoMode, false, FieldOrderFlag::Always},
-    {"webm", false, kMatroskaDisplayMatrix, StereoTags::WebMStereoMode},
+    {.muxer = "matroska",
+     .stereo = StereoTags::MatroskaStereoMode,
+     .field_order = FieldOrderFlag::Always,
+     .attachments = true,
+     .display_matrix = kMatroskaDisplayMatrix},
+    {.muxer = "webm", .stereo = StereoTags::WebMStereoMode, .display_matrix = kMatroskaDisplayMatrix},
     mov_family("mp4", true),
     mov_family("mov", false),
     mov_family("3gp", false),
@@ -36,14 +43,14 @@ constexpr Container kContainers[] = {
     mov_family("ismv", false),
     mov_family("psp", false),
     mov_family("f4v", false),
-    {"gif", false, false, StereoTags::None, false, FieldOrderFlag::None, false, true},
-    {"apng", false, false, StereoTags::None, false, FieldOrderFlag::None, false, true},
-    {"webp", false, false, StereoTags::None, false, FieldOrderFlag::None, false, true},
-    {"image2", false, false, StereoTags::None, false, FieldOrderFlag::None, false, true},
-    {"image2pipe", false, false, StereoTags::None, false, FieldOrderFlag::None, false, true},
+    one_picture_stream("gif"),
+    one_picture_stream("apng"),
+    one_picture_stream("webp"),
+    one_picture_stream("image2"),
+    one_picture_stream("image2pipe"),
 };
 
-constexpr Container kOtherContainers{nullptr};
+constexpr Container kOtherContainers{};
 
 // Image extensions a user types, for messages.
 constexpr const char* kKnownExtensions =

@@ -38,16 +38,16 @@ enum class FieldOrderFlag {
 };
 
 struct Container {
-    const char* muxer;  // libavformat's name; null: the row of every muxer without one
+    const char* muxer = nullptr;  // libavformat's name; null: the row of every muxer without one
+    StereoTags stereo = StereoTags::None;
+    FieldOrderFlag field_order = FieldOrderFlag::None;
     // Attachments (fonts), and a cover picture as the attachment players
     // show as a cover. FFmpeg's Matroska muxer is the one that writes them.
     bool attachments = false;
     bool display_matrix = false;  // a video stream's display matrix
-    StereoTags stereo = StereoTags::None;
     // The stereo side data is an unofficial extension that the muxer writes
     // only at `-strict unofficial` (MP4's st3d box).
     bool stereo_is_unofficial = false;
-    FieldOrderFlag field_order = FieldOrderFlag::None;
     // The index goes in front when the file is complete, so players can
     // start before all of it is there (movflags +faststart).
     bool index_in_front = false;
