@@ -157,7 +157,7 @@ bool Input::seek_frame(std::int64_t index) {
                 return false;
             }
         }
-        decoder_.judge_sought(frame_.get(), index);
+        decoder_.judge_sought(frame_.get());
         holding_frame_ = true;
         return true;
     }
@@ -199,7 +199,7 @@ bool Input::seek_frame(std::int64_t index) {
             return false;
         }
     }
-    decoder_.judge_sought(frame_.get(), index);
+    decoder_.judge_sought(frame_.get());
     decoder_.set_frames_decoded(index + 1);
     holding_frame_ = true;
     return true;
