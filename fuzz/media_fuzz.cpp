@@ -114,7 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     request.input.analyze_microseconds = 500000;
     request.input.max_pixels = kMaxPixels;
     request.input.max_packets = 256;
-    request.input.threads = 1;
     request.encoding.codec = "rawvideo";
     // The pictures as they are, or through the output's scale graph.
     request.encoding.pixel_format = ((hash >> 11) & 1) != 0 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NONE;

@@ -68,16 +68,18 @@ VideoDecoder::VideoDecoder(const Demuxer& demuxer, const InputOptions& options)
     const std::string what = "cannot decode " + quoted(demuxer.name());
     check(avcodec_parameters_to_context(context_.get(), demuxer.video_stream()->codecpar), what);
     context_->pkt_timebase = time_base_;
-    context_->thread_count = options.threads;
+    // One thread: FFmpeg's frame threads may hand a frame out before its
+    // concealment flags are set (H.264), and its slice threads turn
+    // H.264's error concealment off; either way damage would come and go.
+    // Decoding is a small part of a conversion's time.
+    context_->thread_count = 1;
     if (options.max_pixels > 0) {
         context_->max_pixels = options.max_pixels;
     }
     if (strict_) {
         // Checksums the formats carry are checked, and what a decoder finds
         // is a failure rather than concealed (MJPEG reports nothing else).
-        // Frame threads would find damage out of order: slices only.
         context_->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
-        context_->thread_type = FF_THREAD_SLICE;
     }
     carry_packet_numbers(context_.get());
     log_.decoding(context_.get(), -1);
@@ -212,15 +214,18 @@ void VideoDecoder::failed(int status, bool judge_damage) {
     if (!judge_damage) {
         return;
     }
+    // In one thread, the failure is the latest packet's.
+    PacketRecord* latest = record_of(packets_sent_ - 1);
     if (strict_) {
-        // Without frame threads, the failure is the latest packet's.
-        const PacketRecord* latest = record_of(packets_sent_ - 1);
         const std::string detail = last_library_error();
-        fail_damaged(latest != nullptr ? latest->seconds : std::nullopt,
+        fail_damaged(latest != nullptr ? latest->seconds : seconds_of(next_pts_),
                      "cannot be decoded (" + (detail.empty() ? av_error_text(status) : detail) + ")");
     }
-    ++failures_;
-    damage_.dropped = std::max(failures_, logged_without_frame_);
+    if (latest != nullptr && !latest->has_frame) {
+        latest->failed = true;  // counted once its slot closes without a frame
+    } else {
+        damage_.dropped.add(seconds_of(next_pts_));
+    }
 }
 
 void VideoDecoder::read_log() {
@@ -262,12 +267,11 @@ void VideoDecoder::count_frame(PacketRecord& record, const std::string& what) {
     damage_.damaged_frames.add(record.seconds);
 }
 
-// A packet whose slot is taken again, or at the end: one the decoder logged
-// errors for and gave no frame was dropped.
+// A packet whose slot is taken again, or at the end: one the decoder failed
+// on or logged errors for, and gave no frame, was dropped.
 void VideoDecoder::close_record(PacketRecord& record) {
-    if (record.number >= 0 && record.judged && record.logged && !record.has_frame) {
-        ++logged_without_frame_;
-        damage_.dropped = std::max(failures_, logged_without_frame_);
+    if (record.number >= 0 && record.judged && (record.logged || record.failed) && !record.has_frame) {
+        damage_.dropped.add(record.seconds);
     }
     record.number = -1;
 }

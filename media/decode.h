@@ -8,11 +8,11 @@
 // cannot read past, which ends the input and shows as a video that ends
 // before the container said it would. Each packet gets a number that its
 // frame and the decoder's error lines carry (through frame threads and
-// reordering), so a packet is judged once and the counts do not depend on
-// how the decoder's threads run. In strict mode the decoder is asked to check
-// checksums and to fail on what it finds, its frame threads are off (slice
-// threads stay) so the first damage found is the first in the file, and any
-// damage is a MediaError naming the input, the stream and the time.
+// reordering), so a packet is judged once. The decoder runs in one thread,
+// so the same bytes give the same verdict every run. In strict mode it is
+// asked to check checksums and to fail on what it finds, and the first
+// damage, which is the first in the file, is a MediaError naming the input,
+// the stream and the time.
 #pragma once
 
 #include <array>
@@ -41,10 +41,10 @@ struct DamageCount {
 struct DamageTally {
     DamageCount damaged_packets;  // marked corrupt by the demuxer
     DamageCount damaged_frames;   // decoded, with errors the decoder flagged or logged
-    std::int64_t dropped = 0;     // packets that gave no frame, with a failure or an error line
+    DamageCount dropped;          // packets that gave no frame, with a failure or an error line
     std::string cut_short;        // "its video ends at 0.50 s of 1.00 s"; empty when it does not
     bool any() const {
-        return damaged_packets.count != 0 || damaged_frames.count != 0 || dropped != 0 || !cut_short.empty();
+        return damaged_packets.count != 0 || damaged_frames.count != 0 || dropped.count != 0 || !cut_short.empty();
     }
 };
 
@@ -89,6 +89,7 @@ class VideoDecoder {
         std::optional<double> seconds;
         bool judged = false;     // sent while damage counts
         bool logged = false;     // the decoder logged an error line while decoding it
+        bool failed = false;     // the decoder failed on it
         bool has_frame = false;  // a frame came out of it
         bool counted = false;    // its frame counted as damaged
     };
@@ -118,8 +119,6 @@ class VideoDecoder {
     std::int64_t packets_sent_ = 0;
     std::array<PacketRecord, DecoderLog::kSlots> records_;
     std::vector<DecoderLog::Line> lines_;  // reused: no allocation per packet
-    std::int64_t failures_ = 0;            // decoder calls that failed, judged
-    std::int64_t logged_without_frame_ = 0;
     DamageTally damage_;
 };
 

@@ -33,7 +33,7 @@ Input::Input(AVIOContext* io, const std::string& name, const InputOptions& optio
 
 void Input::prime() {
     if (read_on(true, true) != Event::VideoFrame) {
-        const std::int64_t dropped = decoder_.damage().dropped;
+        const std::int64_t dropped = decoder_.damage().dropped.count;
         throw MediaError(quoted(name()) + " has no frame that can be decoded" +
                          (dropped > 0 ? " (" + std::to_string(dropped) + " packets fail to decode)" : ""));
     }

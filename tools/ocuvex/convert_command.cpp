@@ -186,7 +186,7 @@ class Progress {
 // One line on how much of the input was damaged, when any was, with the
 // time each kind of damage was first found.
 void report_damage(const ConvertArguments& arguments, const DamageTally& damage, std::int64_t dropped_late) {
-    const std::int64_t dropped = damage.dropped + dropped_late;
+    const std::int64_t dropped = damage.dropped.count + dropped_late;
     if (!damage.any() && dropped == 0) {
         return;
     }
@@ -212,7 +212,7 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
             since(damage.damaged_frames));
     }
     if (dropped > 0) {
-        add(counted(dropped, "1 frame", "frames", " dropped"));
+        add(counted(dropped, "1 frame", "frames", " dropped") + since(damage.dropped));
     }
     if (!damage.cut_short.empty()) {
         add(damage.cut_short);
