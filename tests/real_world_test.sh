@@ -63,7 +63,7 @@ case_cut_ts() {
     tail -c +$((size / 3 / 188 * 188 + 1)) whole.ts >cut.ts
     local decodable
     decodable=$(frame_count cut.ts)
-    convert_ok "'cut.ts' is damaged: 2 frames dropped; 'out.mp4' written" --mode anaglyph cut.ts out.mp4
+    convert_ok "'cut.ts' is damaged: 2 frames dropped from 2.16 s; 'out.mp4' written" --mode anaglyph cut.ts out.mp4
     [ "$(stream_codecs out.mp4)" = "h264,aac" ] || fail "cut TS: streams $(stream_codecs out.mp4)"
     [ "$decodable" -gt 20 ] && [ "$(frame_count out.mp4)" = "$decodable" ] ||
         fail "cut TS: $(frame_count out.mp4) frames written of $decodable decodable"

@@ -83,8 +83,10 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
       "MP4's stereo side data) says the left eye is elsewhere; by default the views are exchanged to follow it"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.ignore_stereo_metadata = true; }},
     {{"--strict", "", "",
-      "stop at the first damaged or undecodable frame (exit 1, OUTPUT not written); by default the "
-      "decoder conceals what it can, frames it cannot decode are skipped and one line at the end counts them"},
+      "stop at the first damage (exit 1, OUTPUT not written, an existing one kept even with -y): a packet the "
+      "demuxer marks corrupt, or any error the decoder detects, checksums checked; the line names INPUT, the stream "
+      "and the time. By default the decoder conceals what it can, frames it cannot decode are skipped, and one line "
+      "at the end counts what ffmpeg's log would show: damaged packets, frames decoded with errors, frames dropped"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.strict = true; }},
     {{"--quiet", "-q", "", "print nothing but errors (no progress line, no notes)"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.quiet = true; }},
