@@ -163,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     if ((strict_done && strict_damage.any()) || (lenient_done && damage.any())) {
-        std::fprintf(stderr, "strict mode ended without an error on damage it found (%d) or the lenient run found (%d)\n",
+        std::fprintf(stderr,
+                     "strict mode ended without an error on damage it found (%d) or the lenient run found (%d)\n",
                      strict_done && strict_damage.any() ? 1 : 0, lenient_done && damage.any() ? 1 : 0);
         std::abort();
     }

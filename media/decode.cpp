@@ -150,8 +150,8 @@ void VideoDecoder::take(AVFrame* frame, bool judge_damage) {
     frame->pts = pts;
     std::int64_t duration = frame_duration(frame);
     if (duration <= 0) {
-        duration = is_valid(frame_rate_) ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frame_rate_), time_base_))
-                                         : 1;
+        duration =
+            is_valid(frame_rate_) ? std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frame_rate_), time_base_)) : 1;
     }
     next_pts_ = pts + duration;
     ++frames_decoded_;
@@ -159,21 +159,24 @@ void VideoDecoder::take(AVFrame* frame, bool judge_damage) {
     if (record != nullptr) {
         record->has_frame = true;
     }
-    if (!judge_damage) {
-        return;
+    if (judge_damage) {
+        judge(frame, record);
     }
+}
+
+void VideoDecoder::judge(const AVFrame* frame, PacketRecord* record) {
     if (record == nullptr) {
         // A frame that says nothing of its packet: judged by its flags alone.
         if (is_flagged(frame)) {
             if (strict_) {
-                fail_damaged(seconds_of(pts), flag_text(frame));
+                fail_damaged(seconds_of(frame->pts), flag_text(frame));
             }
-            damage_.damaged_frames.add(seconds_of(pts));
+            damage_.damaged_frames.add(seconds_of(frame->pts));
         }
         return;
     }
     if (is_flagged(frame) || record->logged) {
-        count_frame(*record, flag_text(frame));
+        count_frame(*record, is_flagged(frame) ? flag_text(frame) : "the decoder logged errors decoding it");
     }
 }
 
@@ -308,19 +311,10 @@ void VideoDecoder::check_complete() {
 
 void VideoDecoder::judge_sought(const AVFrame* frame) {
     PacketRecord* record = record_of(frame_packet_number(frame));
-    if (record == nullptr) {
-        if (is_flagged(frame)) {
-            if (strict_) {
-                fail_damaged(seconds_of(frame->pts), flag_text(frame));
-            }
-            damage_.damaged_frames.add(seconds_of(frame->pts));
-        }
-        return;
-    }
-    if (is_flagged(frame) || record->logged) {
+    if (record != nullptr) {
         record->judged = true;
-        count_frame(*record, record->logged ? "the decoder logged errors decoding it" : flag_text(frame));
     }
+    judge(frame, record);
 }
 
 std::optional<double> VideoDecoder::seconds_of(std::int64_t pts) const {

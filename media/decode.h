@@ -96,6 +96,7 @@ class VideoDecoder {
 
     void take(AVFrame* frame, bool judge_damage);
     void failed(int status, bool judge_damage);
+    void judge(const AVFrame* frame, PacketRecord* record);
     void read_log();
     PacketRecord* record_of(std::int64_t number);
     void count_frame(PacketRecord& record, const std::string& what);

@@ -12,8 +12,8 @@ namespace ocuvex::media {
 namespace {
 
 std::mutex log_mutex;
-std::string last_error_line;  // guarded by log_mutex: decoder threads log too
-std::string pending_line;     // guarded by log_mutex: a message may arrive in parts
+std::string last_error_line;            // guarded by log_mutex: decoder threads log too
+std::string pending_line;               // guarded by log_mutex: a message may arrive in parts
 std::vector<DecoderLog*> decoder_logs;  // guarded by log_mutex: the watches alive
 
 }  // namespace
@@ -23,7 +23,8 @@ struct DecoderLogAccess {
     static DecoderLog* owner(const void* opaque, std::int64_t* packet) {
         for (DecoderLog* log : decoder_logs) {
             const std::int64_t* first = log->slots_.data();
-            if (opaque >= static_cast<const void*>(first) && opaque < static_cast<const void*>(first + log->slots_.size())) {
+            if (opaque >= static_cast<const void*>(first) &&
+                opaque < static_cast<const void*>(first + log->slots_.size())) {
                 *packet = *static_cast<const std::int64_t*>(opaque);
                 return log;
             }

@@ -12,9 +12,9 @@
 #include <tuple>
 #include <vector>
 
-#include "media/libav_compat.h"
 #include "media/conversion.h"
 #include "media/input.h"
+#include "media/libav_compat.h"
 #include "media/output.h"
 #include "media/scale_graph.h"
 
@@ -114,7 +114,8 @@ std::uint8_t pattern(int frame, int x, int y, int channel) {
 // A lossless video of 8x6 pictures of the core's pixels at 10 frames a second.
 struct ClipWriter {
     explicit ClipWriter(const std::string& path, const AVStream* source = nullptr)
-        : muxer(*find_output_format(path), path), video(muxer, pictures(), encoding(), tags(source), timeline, notices) {
+        : muxer(*find_output_format(path), path),
+          video(muxer, pictures(), encoding(), tags(source), timeline, notices) {
         muxer.open(path);
     }
     static PictureFormat pictures() { return PictureFormat{8, 6, kCorePixelFormat}; }
@@ -171,7 +172,8 @@ TEST(InputAndVideoOutput, ReadBackEveryFrameAtItsTimeWithItsPixels) {
     int frames = 0;
     while (reader.next() != Input::Event::End) {
         const AVFrame* frame = reader.frame();
-        EXPECT_EQ(frame->pts * 1000 * reader.demuxer().video_stream()->time_base.num / reader.demuxer().video_stream()->time_base.den,
+        EXPECT_EQ(frame->pts * 1000 * reader.demuxer().video_stream()->time_base.num /
+                      reader.demuxer().video_stream()->time_base.den,
                   23 + 100 * frames);
         const AVFrame* pixels = to_core.convert(frame);
         for (int y = 0; y < 6; ++y) {
@@ -247,7 +249,8 @@ std::vector<PacketPtr> ffv1_packets(int count, int damaged, AVCodecContext* deco
     EXPECT_GE(avcodec_parameters_to_context(decoder, parameters.get()), 0);
     std::vector<PacketPtr> packets;
     for (int i = 0; i <= count; ++i) {
-        const FramePtr picture = uniform_picture(16, 16, AV_PIX_FMT_YUV420P, static_cast<std::uint8_t>(16 + i * 9), 90, 140);
+        const FramePtr picture =
+            uniform_picture(16, 16, AV_PIX_FMT_YUV420P, static_cast<std::uint8_t>(16 + i * 9), 90, 140);
         picture->pts = i;
         EXPECT_GE(avcodec_send_frame(encoder.get(), i < count ? picture.get() : nullptr), 0);
         PacketPtr packet = allocate_packet();
