@@ -7,9 +7,9 @@
 // error line, which are skipped, leading ones included; data the demuxer
 // cannot read past, which ends the input and shows as a video that ends
 // before the container said it would. Each packet gets a number that its
-// frame and the decoder's error lines carry (through frame threads and
-// reordering), so a packet is judged once. The decoder runs in one thread,
-// so the same bytes give the same verdict every run. In strict mode it is
+// frame and the decoder's error lines carry (through reordering), so a
+// packet is judged once. The decoder runs in one thread, so the same bytes
+// give the same verdict every run. In strict mode it is
 // asked to check checksums and to fail on what it finds, and the first
 // damage, which is the first in the file, is a MediaError naming the input,
 // the stream and the time.
