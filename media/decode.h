@@ -1,16 +1,25 @@
 // The decode stage of the converted video, and the judge of its damage.
 //
-// Damage is judged as the ffmpeg program judges it, by libav*'s own flags
-// and return codes: frames the decoder concealed damage in, or whose packets
-// the demuxer marked corrupt, are counted and kept; packets the decoder
-// cannot decode are counted and skipped, leading ones included; data the
-// demuxer cannot read past ends the input, which shows as a video that ends
-// before the container said it would. In strict mode the first damage of any
-// kind is a MediaError instead.
+// Damage is judged as the ffmpeg program shows it, by libav*'s own flags,
+// return codes and error lines: packets the demuxer marked corrupt; frames
+// the decoder flagged, or logged an error line for while decoding their
+// packet, which are kept; packets that gave no frame with a failure or an
+// error line, which are skipped, leading ones included; data the demuxer
+// cannot read past, which ends the input and shows as a video that ends
+// before the container said it would. Each packet gets a number that its
+// frame and the decoder's error lines carry (through reordering), so a
+// packet is judged once. The decoder runs in one thread, so the same bytes
+// give the same verdict every run. In strict mode it is
+// asked to check checksums and to fail on what it finds, and the first
+// damage, which is the first in the file, is a MediaError naming the input,
+// the stream and the time.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "media/demux.h"
 #include "media/libav.h"
@@ -21,17 +30,30 @@ extern "C" {
 
 namespace ocuvex::media {
 
+// How many, and the earliest time among them (seconds on the input's
+// timeline, as ffprobe shows it; none when no time is known).
+struct DamageCount {
+    std::int64_t count = 0;
+    std::optional<double> first_seconds;
+    void add(std::optional<double> seconds);
+};
+
 struct DamageTally {
-    std::int64_t damaged = 0;  // decoded with concealed errors, or from packets marked corrupt
-    std::int64_t dropped = 0;  // packets the decoder could not decode into a frame
-    std::string cut_short;     // "its video ends at 0.50 s of 1.00 s"; empty when it does not
-    bool any() const { return damaged != 0 || dropped != 0 || !cut_short.empty(); }
+    DamageCount damaged_packets;  // marked corrupt by the demuxer
+    DamageCount damaged_frames;   // decoded, with errors the decoder flagged or logged
+    DamageCount dropped;          // packets that gave no frame, with a failure or an error line
+    std::string cut_short;        // "its video ends at 0.50 s of 1.00 s"; empty when it does not
+    bool any() const {
+        return damaged_packets.count != 0 || damaged_frames.count != 0 || dropped.count != 0 || !cut_short.empty();
+    }
 };
 
 class VideoDecoder {
   public:
     // Opens the decoder of `demuxer`'s video stream. Throws MediaError.
     VideoDecoder(const Demuxer& demuxer, const InputOptions& options);
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
 
     // Sends a packet of the video; one the demuxer marked corrupt, or one
     // the decoder refuses, is damage. Takes its contents.
@@ -52,31 +74,52 @@ class VideoDecoder {
     void input_ended(int status, bool judge_damage);
 
     // Judges a frame found by seeking, which receive() passed over.
-    void judge_sought(const AVFrame* frame, std::int64_t index);
+    void judge_sought(const AVFrame* frame);
 
     std::int64_t frames_decoded() const { return frames_decoded_; }
     void set_frames_decoded(std::int64_t count) { frames_decoded_ = count; }
+    // Complete once receive() has answered AVERROR_EOF.
     const DamageTally& damage() const { return damage_; }
     bool draining() const { return draining_; }
 
   private:
+    // What is known of one packet sent, until its slot is taken again.
+    struct PacketRecord {
+        std::int64_t number = -1;
+        std::optional<double> seconds;
+        bool judged = false;     // sent while damage counts
+        bool logged = false;     // the decoder logged an error line while decoding it
+        bool failed = false;     // the decoder failed on it
+        bool has_frame = false;  // a frame came out of it
+        bool counted = false;    // its frame counted as damaged
+    };
+
     void take(AVFrame* frame, bool judge_damage);
     void failed(int status, bool judge_damage);
+    void judge(const AVFrame* frame, PacketRecord* record);
+    void read_log();
+    PacketRecord* record_of(std::int64_t number);
+    void count_frame(PacketRecord& record, const std::string& what);
+    void close_record(PacketRecord& record);
+    void close_records();
     void check_complete();
-    void judge(const AVFrame* frame, bool corrupt_packet, std::int64_t index);
-    [[noreturn]] void fail_damaged(std::int64_t index, const std::string& what) const;
+    std::optional<double> seconds_of(std::int64_t pts) const;
+    [[noreturn]] void fail_damaged(std::optional<double> seconds, const std::string& what) const;
 
     const Demuxer& demuxer_;
     const StopRequest* stop_;
     bool strict_ = false;
+    DecoderLog log_;  // outlives the context, whose threads log into it
     CodecContextPtr context_;
     AVRational frame_rate_{0, 1};
     AVRational time_base_{0, 1};
     bool draining_ = false;
     int errors_in_a_row_ = 0;
     std::int64_t frames_decoded_ = 0;
-    std::int64_t corrupt_packets_pending_ = 0;  // sent, their frames not yet out
     std::int64_t next_pts_ = AV_NOPTS_VALUE;
+    std::int64_t packets_sent_ = 0;
+    std::array<PacketRecord, DecoderLog::kSlots> records_;
+    std::vector<DecoderLog::Line> lines_;  // reused: no allocation per packet
     DamageTally damage_;
 };
 

@@ -27,7 +27,6 @@ struct InputOptions {
     std::int64_t analyze_microseconds = 0;
     std::int64_t max_pixels = 0;   // of a decoded picture
     std::int64_t max_packets = 0;  // the input ends after this many
-    int threads = 0;               // decoder threads; 0: one per core
     // The video stream converted: the Nth (from 0) of the input's video
     // streams in file order, as ffmpeg's -map 0:v:N counts them; -1: the
     // one FFmpeg finds best.

@@ -33,7 +33,7 @@ Input::Input(AVIOContext* io, const std::string& name, const InputOptions& optio
 
 void Input::prime() {
     if (read_on(true, true) != Event::VideoFrame) {
-        const std::int64_t dropped = decoder_.damage().dropped;
+        const std::int64_t dropped = decoder_.damage().dropped.count;
         throw MediaError(quoted(name()) + " has no frame that can be decoded" +
                          (dropped > 0 ? " (" + std::to_string(dropped) + " packets fail to decode)" : ""));
     }
@@ -157,7 +157,7 @@ bool Input::seek_frame(std::int64_t index) {
                 return false;
             }
         }
-        decoder_.judge_sought(frame_.get(), index);
+        decoder_.judge_sought(frame_.get());
         holding_frame_ = true;
         return true;
     }
@@ -199,7 +199,7 @@ bool Input::seek_frame(std::int64_t index) {
             return false;
         }
     }
-    decoder_.judge_sought(frame_.get(), index);
+    decoder_.judge_sought(frame_.get());
     decoder_.set_frames_decoded(index + 1);
     holding_frame_ = true;
     return true;

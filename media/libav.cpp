@@ -1,5 +1,6 @@
 #include "media/libav.h"
 
+#include <algorithm>
 #include <mutex>
 
 extern "C" {
@@ -11,8 +12,31 @@ namespace ocuvex::media {
 namespace {
 
 std::mutex log_mutex;
-std::string last_error_line;  // guarded by log_mutex: decoder threads log too
-std::string pending_line;     // guarded by log_mutex: a message may arrive in parts
+std::string last_error_line;            // guarded by log_mutex: decoder threads log too
+std::string pending_line;               // guarded by log_mutex: a message may arrive in parts
+std::vector<DecoderLog*> decoder_logs;  // guarded by log_mutex: the watches alive
+
+}  // namespace
+
+struct DecoderLogAccess {
+    // The watch whose slots hold `opaque`, and the packet number there.
+    static DecoderLog* owner(const void* opaque, std::int64_t* packet) {
+        for (DecoderLog* log : decoder_logs) {
+            const std::int64_t* first = log->slots_.data();
+            if (opaque >= static_cast<const void*>(first) &&
+                opaque < static_cast<const void*>(first + log->slots_.size())) {
+                *packet = *static_cast<const std::int64_t*>(opaque);
+                return log;
+            }
+        }
+        return nullptr;
+    }
+    static void add(DecoderLog* log, std::int64_t packet, const std::string& text) {
+        log->lines_.push_back(DecoderLog::Line{packet, text});
+    }
+};
+
+namespace {
 
 void log_callback(void* context, int level, const char* format, va_list args) {
     if (level > AV_LOG_ERROR) {
@@ -37,6 +61,12 @@ void log_callback(void* context, int level, const char* format, va_list args) {
         text = std::string(avclass->item_name(context)) + ": " + text;
     }
     last_error_line = printable(text);
+    if (avclass == avcodec_get_class() && pending_line.empty()) {
+        std::int64_t packet = -1;
+        if (DecoderLog* log = DecoderLogAccess::owner(static_cast<AVCodecContext*>(context)->opaque, &packet)) {
+            DecoderLogAccess::add(log, packet, last_error_line);
+        }
+    }
 }
 
 }  // namespace
@@ -110,6 +140,32 @@ std::string last_library_error() {
 void clear_library_error() {
     const std::lock_guard<std::mutex> lock(log_mutex);
     last_error_line.clear();
+}
+
+DecoderLog::DecoderLog() {
+    slots_.fill(-1);
+    const std::lock_guard<std::mutex> lock(log_mutex);
+    decoder_logs.push_back(this);
+}
+
+DecoderLog::~DecoderLog() {
+    const std::lock_guard<std::mutex> lock(log_mutex);
+    decoder_logs.erase(std::find(decoder_logs.begin(), decoder_logs.end(), this));
+}
+
+void DecoderLog::decoding(AVCodecContext* context, std::int64_t number) {
+    std::int64_t& slot = slots_[static_cast<std::size_t>(number) % kSlots];
+    {
+        const std::lock_guard<std::mutex> lock(log_mutex);
+        slot = number;
+    }
+    context->opaque = &slot;
+}
+
+void DecoderLog::take(std::vector<Line>& lines) {
+    lines.clear();
+    const std::lock_guard<std::mutex> lock(log_mutex);
+    lines.swap(lines_);
 }
 
 void OptionDict::set(const char* key, const char* value) {

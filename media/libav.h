@@ -2,9 +2,12 @@
 // libav* objects, FFmpeg's error texts and the captured library log.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/printable.h"
 
@@ -94,6 +97,42 @@ int check_logged(int status, const std::string& what);
 void capture_library_log();
 std::string last_library_error();
 void clear_library_error();
+
+// The error lines one decoder logs, each told by the number of the packet it
+// was decoding, as the ffmpeg program shows them at -v error (they stay out
+// of the terminal all the same). The log callback is the process's own: a
+// codec context, and every copy its frame threads decode in, carries
+// `opaque`, which the library copies to a frame thread with each packet;
+// here it points at the slot of that packet's number, and the callback gives
+// the lines of a context whose class is the codec context's and whose
+// `opaque` lies in a watch to that watch. No words are matched.
+class DecoderLog {
+  public:
+    struct Line {
+        std::int64_t packet;  // the number given to decoding(); -1 before the first
+        std::string text;
+    };
+    DecoderLog();
+    DecoderLog(const DecoderLog&) = delete;
+    DecoderLog& operator=(const DecoderLog&) = delete;
+    // Stops watching; the context must be freed by then.
+    ~DecoderLog();
+    // Lines `context` logs from now on belong to packet `number`, until the
+    // next call; a frame thread's lines to the packet it was given.
+    void decoding(AVCodecContext* context, std::int64_t number);
+    // Moves the lines logged since the last call into `lines` (cleared
+    // first), oldest first.
+    void take(std::vector<Line>& lines);
+
+    // Packets in flight at once, at most: far more than frame threads and
+    // reordering hold.
+    static constexpr std::size_t kSlots = 256;
+
+  private:
+    friend struct DecoderLogAccess;
+    std::array<std::int64_t, kSlots> slots_{};  // guarded by the log's lock
+    std::vector<Line> lines_;                   // guarded by the log's lock
+};
 
 // Dictionary of FFmpeg options, freed on scope exit.
 class OptionDict {

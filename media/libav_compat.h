@@ -91,6 +91,37 @@ inline std::int64_t frame_duration(const AVFrame* frame) {
 #endif
 }
 
+// A number a decoder carries from a packet to the frame decoded from it,
+// through frame threads and reordering: the packet's opaque since FFmpeg 6
+// (AV_CODEC_FLAG_COPY_OPAQUE, asked for by carry_packet_numbers() before
+// the decoder opens), reordered_opaque before (deprecated since, gone in 7).
+// Numbers from 0; -1 when a frame carries none.
+inline void carry_packet_numbers(AVCodecContext* context) {
+#ifdef AV_CODEC_FLAG_COPY_OPAQUE
+    context->flags |= AV_CODEC_FLAG_COPY_OPAQUE;
+#else
+    (void)context;
+#endif
+}
+
+inline void set_packet_number(AVCodecContext* context, AVPacket* packet, std::int64_t number) {
+#ifdef AV_CODEC_FLAG_COPY_OPAQUE
+    (void)context;
+    packet->opaque = reinterpret_cast<void*>(static_cast<std::intptr_t>(number + 1));
+#else
+    (void)packet;
+    context->reordered_opaque = number + 1;
+#endif
+}
+
+inline std::int64_t frame_packet_number(const AVFrame* frame) {
+#ifdef AV_CODEC_FLAG_COPY_OPAQUE
+    return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(frame->opaque)) - 1;
+#else
+    return frame->reordered_opaque - 1;
+#endif
+}
+
 inline void set_frame_duration(AVFrame* frame, std::int64_t duration) {
 #if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 30, 100)
     frame->duration = duration;

@@ -221,9 +221,9 @@ case_failures() {
     expect 1 "cannot read 'out': Is a directory" -- convert out out/a.mkv
     expect 1 "'text.mp4' is not a video or image FFmpeg can read" -- convert text.mp4 out/a.mkv
     expect 1 "'sound.wav' has no video stream" -- convert sound.wav out/a.mkv
-    expect 1 "'damaged.mkv' is damaged at frame 5: its video ends at 0.50 s of 1.00 s" -- \
+    expect 1 "'damaged.mkv' is damaged in stream 0 at 0.50 s: its video ends at 0.50 s of 1.00 s" -- \
         convert --strict --codec ffv1 damaged.mkv out/a.mkv
-    expect 1 "'truncated.mkv' is damaged at frame" -- convert --strict --codec ffv1 truncated.mkv out/a.mkv
+    expect 1 "'truncated.mkv' is damaged in stream 0 at" -- convert --strict --codec ffv1 truncated.mkv out/a.mkv
     expect 1 "cannot write 'nowhere/a.mkv': No such file or directory" -- convert sbs.mkv nowhere/a.mkv
     expect 2 "'out/a.xyz': unknown output extension (use .mp4, .mkv" -- convert sbs.mkv out/a.xyz
     expect 2 "'out/a.wav': the wav format holds no video" -- convert sbs.mkv out/a.wav

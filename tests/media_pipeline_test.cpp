@@ -230,6 +230,85 @@ TEST(InputAndVideoOutput, AFileCutShortIsDamageStrictModeRefuses) {
         MediaError);
 }
 
+// FFV1 packets of 16x16 pictures, with slice checksums, packet `damaged`
+// with a few bytes overwritten; `decoder` gets their parameters.
+std::vector<PacketPtr> ffv1_packets(int count, int damaged, AVCodecContext* decoder) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+    const CodecContextPtr encoder(allocated(avcodec_alloc_context3(codec)));
+    encoder->width = 16;
+    encoder->height = 16;
+    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    encoder->time_base = AVRational{1, 25};
+    OptionDict options;
+    options.set("level", "3");
+    options.set("slicecrc", "1");
+    EXPECT_EQ(avcodec_open2(encoder.get(), codec, options.get()), 0);
+    const std::unique_ptr<AVCodecParameters, void (*)(AVCodecParameters*)> parameters(
+        avcodec_parameters_alloc(), [](AVCodecParameters* p) { avcodec_parameters_free(&p); });
+    EXPECT_GE(avcodec_parameters_from_context(parameters.get(), encoder.get()), 0);
+    EXPECT_GE(avcodec_parameters_to_context(decoder, parameters.get()), 0);
+    std::vector<PacketPtr> packets;
+    for (int i = 0; i <= count; ++i) {
+        const FramePtr picture =
+            uniform_picture(16, 16, AV_PIX_FMT_YUV420P, static_cast<std::uint8_t>(16 + i * 9), 90, 140);
+        picture->pts = i;
+        EXPECT_GE(avcodec_send_frame(encoder.get(), i < count ? picture.get() : nullptr), 0);
+        PacketPtr packet = allocate_packet();
+        while (avcodec_receive_packet(encoder.get(), packet.get()) == 0) {
+            packets.push_back(std::move(packet));
+            packet = allocate_packet();
+        }
+    }
+    AVPacket* hit = packets.at(static_cast<std::size_t>(damaged)).get();
+    EXPECT_EQ(av_packet_make_writable(hit), 0);
+    std::memset(hit->data + hit->size / 2, 0xff, 4);
+    return packets;
+}
+
+// The decoder's error lines belong to the packet it was decoding, also when
+// a frame thread logs them from its own copy of the context; lines of other
+// contexts are not the decoder's.
+TEST(DecoderLog, TellsTheLinesOfEachPacketApartThroughFrameThreads) {
+    capture_library_log();
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_FFV1);
+    DecoderLog log;
+    const CodecContextPtr decoder(allocated(avcodec_alloc_context3(codec)));
+    const std::vector<PacketPtr> packets = ffv1_packets(8, 5, decoder.get());
+    decoder->thread_count = 3;
+    decoder->thread_type = FF_THREAD_FRAME;
+    decoder->err_recognition = AV_EF_CRCCHECK;
+    carry_packet_numbers(decoder.get());
+    ASSERT_EQ(avcodec_open2(decoder.get(), codec, nullptr), 0);
+    const CodecContextPtr other(allocated(avcodec_alloc_context3(codec)));
+    const FramePtr frame = allocate_frame();
+    std::vector<std::int64_t> frame_numbers;
+    const auto receive_all = [&] {
+        while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+            frame_numbers.push_back(frame_packet_number(frame.get()));
+            av_frame_unref(frame.get());
+        }
+    };
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        log.decoding(decoder.get(), static_cast<std::int64_t>(i));
+        set_packet_number(decoder.get(), packets[i].get(), static_cast<std::int64_t>(i));
+        ASSERT_GE(avcodec_send_packet(decoder.get(), packets[i].get()), 0);
+        receive_all();
+    }
+    av_log(other.get(), AV_LOG_ERROR, "not the decoder's\n");
+    ASSERT_GE(avcodec_send_packet(decoder.get(), nullptr), 0);
+    receive_all();
+    std::vector<DecoderLog::Line> lines;
+    log.take(lines);
+    ASSERT_FALSE(lines.empty());
+    for (const DecoderLog::Line& line : lines) {
+        EXPECT_EQ(line.packet, 5) << line.text;
+        EXPECT_EQ(line.text.rfind("ffv1: ", 0), 0U) << line.text;
+    }
+    EXPECT_EQ(frame_numbers, (std::vector<std::int64_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    log.take(lines);
+    EXPECT_TRUE(lines.empty());
+}
+
 TEST(InputAndVideoOutput, AFileWithoutPicturesIsRefusedInOneLine) {
     TempFolder folder;
     const std::string path = folder.file("empty.mkv");

@@ -84,8 +84,10 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
       "MP4's stereo side data) says the left eye is elsewhere; by default the views are exchanged to follow it"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.ignore_stereo_metadata = true; }},
     {{"--strict", "", "",
-      "stop at the first damaged or undecodable frame (exit 1, OUTPUT not written); by default the "
-      "decoder conceals what it can, frames it cannot decode are skipped and one line at the end counts them"},
+      "stop at the first damage (exit 1, OUTPUT not written, an existing one kept even with -y): a packet the "
+      "demuxer marks corrupt, or any error the decoder detects, checksums checked; the line names INPUT, the stream "
+      "and the time. By default the decoder conceals what it can, frames it cannot decode are skipped, and one line "
+      "at the end counts what ffmpeg's log would show: damaged packets, frames decoded with errors, frames dropped"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.strict = true; }},
     {{"--quiet", "-q", "", "print nothing but errors (no progress line, no notes)"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.quiet = true; }},
@@ -161,20 +163,36 @@ class Progress {
     bool closed_ = false;
 };
 
-// One line on how much of the input was damaged, when any was.
+// One line on how much of the input was damaged, when any was, with the
+// time each kind of damage was first found.
 void report_damage(const ConvertArguments& arguments, const DamageTally& damage, std::int64_t dropped_late) {
-    const std::int64_t dropped = damage.dropped + dropped_late;
+    const std::int64_t dropped = damage.dropped.count + dropped_late;
     if (!damage.any() && dropped == 0) {
         return;
     }
-    const auto frames = [](std::int64_t n) { return std::to_string(n) + (n == 1 ? " frame" : " frames"); };
+    const auto counted = [](std::int64_t n, const char* one, const char* many, const char* what) {
+        return (n == 1 ? std::string(one) : std::to_string(n) + " " + many) + what;
+    };
+    const auto since = [](const DamageCount& count) {
+        if (!count.first_seconds) {
+            return std::string();
+        }
+        char text[40];
+        std::snprintf(text, sizeof text, " %s %.2f s", count.count == 1 ? "at" : "from", *count.first_seconds);
+        return std::string(text);
+    };
     std::string parts;
     const auto add = [&parts](const std::string& part) { parts += (parts.empty() ? " " : ", ") + part; };
-    if (damage.damaged > 0) {
-        add(frames(damage.damaged) + " concealed by the decoder");
+    if (damage.damaged_packets.count > 0) {
+        add(counted(damage.damaged_packets.count, "a damaged packet", "damaged packets", "") +
+            since(damage.damaged_packets));
+    }
+    if (damage.damaged_frames.count > 0) {
+        add(counted(damage.damaged_frames.count, "1 frame", "frames", " decoded with errors") +
+            since(damage.damaged_frames));
     }
     if (dropped > 0) {
-        add(frames(dropped) + " dropped");
+        add(counted(dropped, "1 frame", "frames", " dropped") + since(damage.dropped));
     }
     if (!damage.cut_short.empty()) {
         add(damage.cut_short);
