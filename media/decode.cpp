@@ -214,6 +214,7 @@ void VideoDecoder::failed(int status, bool judge_damage) {
         throw MediaError("cannot decode " + quoted(demuxer_.name()) + ": out of memory");
     }
     stop_->throw_if_requested();
+    ++failures_;
     if (!judge_damage) {
         return;
     }
@@ -228,6 +229,12 @@ void VideoDecoder::failed(int status, bool judge_damage) {
         latest->failed = true;  // counted once its slot closes without a frame
     } else {
         damage_.dropped.add(seconds_of(next_pts_));
+    }
+}
+
+void VideoDecoder::judge_missing(std::int64_t pts) {
+    if (strict_) {
+        fail_damaged(seconds_of(pts), "the frame at this time cannot be decoded");
     }
 }
 

@@ -75,6 +75,13 @@ class VideoDecoder {
 
     // Judges a frame found by seeking, which receive() passed over.
     void judge_sought(const AVFrame* frame);
+    // Packets the decoder failed on so far, judged or not.
+    std::int64_t failures() const { return failures_; }
+    // A sought frame whose time `pts` no decoded picture holds, after the
+    // decoder failed on the way: damage in strict mode, where the next
+    // frame must not stand in for it. Lenient, the next frame is taken, as
+    // ffmpeg's -ss takes it.
+    void judge_missing(std::int64_t pts);
 
     std::int64_t frames_decoded() const { return frames_decoded_; }
     void set_frames_decoded(std::int64_t count) { frames_decoded_ = count; }
@@ -109,6 +116,7 @@ class VideoDecoder {
     const Demuxer& demuxer_;
     const StopRequest* stop_;
     bool strict_ = false;
+    std::int64_t failures_ = 0;
     DecoderLog log_;  // outlives the context, whose threads log into it
     CodecContextPtr context_;
     AVRational frame_rate_{0, 1};

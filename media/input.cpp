@@ -171,6 +171,7 @@ bool Input::seek_frame(std::int64_t index) {
     // 4, ... seconds earlier, and at last from the start.
     std::int64_t back = 0;
     bool seeks = true;
+    const std::int64_t failures = decoder_.failures();
     while (true) {
         const bool from_start = target - back <= first_pts_;
         if (seeks && !seek_to(from_start ? first_pts_ - 3600 * second : target - back)) {
@@ -198,6 +199,9 @@ bool Input::seek_frame(std::int64_t index) {
             frames_in_input_ = frame_index_of(last_pts) + 1;
             return false;
         }
+    }
+    if (frame_->pts > target + one_frame / 2 && decoder_.failures() > failures) {
+        decoder_.judge_missing(target);
     }
     decoder_.judge_sought(frame_.get());
     decoder_.set_frames_decoded(index + 1);
