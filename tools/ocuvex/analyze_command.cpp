@@ -3,6 +3,7 @@
 // and the alignment and cropping settings that fix what can be fixed.
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -381,7 +382,14 @@ std::vector<ProposedCommand> proposed_commands(const Reading& reading, const Set
     if (!proposal.needs_alignment) {
         return commands;
     }
+    // The steps' files in this folder, named after INPUT: film-aligned.mkv.
     const std::string extension = reading.still ? ".png" : ".mkv";
+    std::string stem = reading.input.substr(reading.input.find_last_of('/') + 1);
+    stem = stem.substr(0, stem.find_last_of('.') == 0 ? stem.size() : stem.find_last_of('.'));
+    stem = stem.empty() || stem == "-" ? "" : stem + "-";
+    std::replace(stem.begin(), stem.end(), '%', '_');  // not a sequence's pattern
+    const std::string packed = stem + "sbs" + extension, aligned = stem + "aligned" + extension,
+                      cropped = stem + "cropped" + extension;
     // Names that start with '-' would read as options: "--" ends them.
     const auto files = [](const std::string& in, const std::string& out) {
         const bool dashed = (in.starts_with("-") && in != "-") || out.starts_with("-");
@@ -391,9 +399,8 @@ std::vector<ProposedCommand> proposed_commands(const Reading& reading, const Set
     if (reading.layout->packing != StereoPacking::SideBySide) {
         // The alignment reads side-by-side frames.
         commands.push_back({"put the views side by side", std::string("ocuvex convert --mode ") +
-                                                              mode_name(reading.layout->mode) +
-                                                              files(source, "sbs" + extension)});
-        source = "sbs" + extension;
+                                                              mode_name(reading.layout->mode) + files(source, packed)});
+        source = packed;
     }
     const FilterSettings& a = proposal.alignment;
     char purpose[128];
@@ -401,8 +408,7 @@ std::vector<ProposedCommand> proposed_commands(const Reading& reading, const Set
                   "level the views and put the nearest content at the screen (disparities then %s to %s px)",
                   signed_text(proposal.nearest_after).c_str(), signed_text(proposal.farthest_after).c_str());
     commands.push_back({purpose, "ocuvex convert --mode alignment --align-horz " + std::to_string(a.align_horz) +
-                                     " --align-vert " + std::to_string(a.align_vert) +
-                                     files(source, "aligned" + extension)});
+                                     " --align-vert " + std::to_string(a.align_vert) + files(source, aligned)});
     if (proposal.needs_cropping) {
         const FilterSettings& c = proposal.cropping;
         std::snprintf(purpose, sizeof purpose, "cut the bare edges, the views back in their shape (%dx%d frames)",
@@ -410,8 +416,7 @@ std::vector<ProposedCommand> proposed_commands(const Reading& reading, const Set
         commands.push_back({purpose, "ocuvex convert --mode cropping --crop-x " + std::to_string(c.crop_x) +
                                          " --crop-y " + std::to_string(c.crop_y) + " --crop-width " +
                                          std::to_string(c.crop_width) + " --crop-height " +
-                                         std::to_string(c.crop_height) +
-                                         files("aligned" + extension, "cropped" + extension)});
+                                         std::to_string(c.crop_height) + files(aligned, cropped)});
     }
     // The user's --swap goes to the last step: each step's output says
     // where it put the eyes, and the next step follows that, which would
@@ -441,8 +446,10 @@ void print_summary(const Reading& reading, const AnalysisSummary& s, const Setti
             counts += ", " + std::to_string(count) + " " + what;
         }
     }
-    std::printf("%d frame%s sampled (%s): %s\n", s.frames, s.frames == 1 ? "" : "s", method_name(reading.method),
-                counts.c_str());
+    const std::string of_wanted =
+        s.frames < reading.samples_wanted ? " of " + std::to_string(reading.samples_wanted) + " wanted" : "";
+    std::printf("%d frame%s sampled%s (%s): %s\n", s.frames, s.frames == 1 ? "" : "s", of_wanted.c_str(),
+                method_name(reading.method), counts.c_str());
     if (!s.anything_measured()) {
         std::printf(
             "nothing measured (flat frames have too little detail, unmatched ones too few blocks found in "
