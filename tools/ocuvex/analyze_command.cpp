@@ -94,20 +94,9 @@ constexpr CommandOption<AnalyzeArguments> kAnalyzeOptions[] = {
 
 AnalyzeArguments parse_analyze_arguments(std::span<const std::string_view> args) {
     AnalyzeArguments parsed;
-    std::vector<std::string_view> positional;
-    ArgumentCursor cursor(args);
-    bool options_done = false;
-    while (!cursor.done()) {
-        const std::string_view name = cursor.option_name();
-        if (options_done || !name.starts_with("-") || name == "-") {
-            positional.push_back(cursor.take_positional());
-        } else if (name == "--") {
-            cursor.take_flag(name);
-            options_done = true;
-        } else if (!take_command_option<AnalyzeArguments>(cursor, kAnalyzeOptions, parsed)) {
-            throw UsageError("analyze: unknown option '" + printable(cursor.peek()) + "'");
-        }
-    }
+    const std::vector<std::string_view> positional = read_arguments(args, "analyze", [&parsed](ArgumentCursor& cursor) {
+        return take_command_option<AnalyzeArguments>(cursor, kAnalyzeOptions, parsed);
+    });
     if (parsed.help) {
         return parsed;
     }
@@ -345,8 +334,10 @@ const char* method_name(SamplingMethod method) {
 std::string signed_text(std::int64_t value) { return (value > 0 ? "+" : "") + std::to_string(value); }
 
 std::string fixed(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(value * scale) / scale;
     char text[32];
-    std::snprintf(text, sizeof text, "%+.*f", decimals, value);
+    std::snprintf(text, sizeof text, "%+.*f", decimals, rounded == 0 ? 0.0 : rounded);  // never "-0.00"
     return text;
 }
 
@@ -772,7 +763,7 @@ void write_analyze_help(HelpWriter& out, bool) {
     out.heading("Examples");
     out.example("measure a side-by-side film, then run the commands it proposes",
                 "ocuvex analyze film.mkv\n"
-                "ocuvex convert --mode alignment --align-horz 29 --align-vert -6 film.mkv aligned.mkv");
+                "ocuvex convert --mode alignment --align-horz 29 --align-vert -6 film.mkv film-aligned.mkv");
     out.example("every number as JSON, from 100 frames of an above/below clip",
                 "ocuvex analyze --json --frames 100 --layout above-below ab.mp4 > ab.json");
 }

@@ -228,21 +228,10 @@ void convert(const ConvertArguments& arguments) {
 
 ConvertArguments parse_convert_arguments(std::span<const std::string_view> args) {
     ConvertArguments parsed;
-    std::vector<std::string_view> positional;
-    ArgumentCursor cursor(args);
-    bool options_done = false;
-    while (!cursor.done()) {
-        const std::string_view name = cursor.option_name();
-        if (options_done || !name.starts_with("-") || name == "-") {
-            positional.push_back(cursor.take_positional());
-        } else if (name == "--") {
-            cursor.take_flag(name);
-            options_done = true;
-        } else if (!take_command_option<ConvertArguments>(cursor, kConvertOptions, parsed) &&
-                   !take_settings_option(cursor, parsed.options)) {
-            throw UsageError("convert: unknown option '" + printable(cursor.peek()) + "'");
-        }
-    }
+    const std::vector<std::string_view> positional = read_arguments(args, "convert", [&parsed](ArgumentCursor& cursor) {
+        return take_command_option<ConvertArguments>(cursor, kConvertOptions, parsed) ||
+               take_settings_option(cursor, parsed.options);
+    });
     if (parsed.help) {
         return parsed;
     }
