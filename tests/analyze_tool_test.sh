@@ -113,6 +113,23 @@ case_rig_error() {
     ok
 }
 
+# --- a turned or scaled right view is warned of, levelled at its centre
+case_warnings() {
+    render_rig 1 turned.png --rig-rotate 1 --rig-vertical 4
+    render_rig 1 scaled.png --rig-scale 2
+    "$ocuvex" analyze --json turned.png >turned.json && "$ocuvex" analyze turned.png >turned.txt ||
+        fail "analyze turned.png"
+    expect_value turned.json warnings rotated true
+    expect_value turned.json geometry rotation_degrees 1 0.1
+    expect_value turned.json proposal align_vert -4 1
+    grep -q "^warning: the views are turned +1.0[0-9] degrees against each other: no offset fixes that" turned.txt ||
+        fail "no turn warning: $(cat turned.txt)"
+    "$ocuvex" analyze --json scaled.png >scaled.json || fail "analyze scaled.png"
+    expect_value scaled.json warnings scaled true
+    expect_value scaled.json geometry scale_percent 2 0.2
+    expect_value scaled.json proposal align_vert 0 1
+}
+
 # --- above/below and rows, the eyes by convention, metadata and --swap, and
 # the commands proposed for each carried out
 case_layouts() {
