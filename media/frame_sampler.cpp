@@ -53,9 +53,11 @@ FrameSampler::FrameSampler(const std::string& path, std::int32_t samples, InputO
     first_pts_ = frame_->pts;
     const std::int64_t expected = demuxer_.expected_frames();
     end_pts_ = container_end(demuxer_);
+    // An image sequence seeks by picture number, though it reads no one file.
+    const bool can_seek = demuxer_.seekable() || demuxer_.is_sequence();
     if (demuxer_.is_still()) {
         method_ = SamplingMethod::still;
-    } else if (demuxer_.seekable() && end_pts_ != AV_NOPTS_VALUE && end_pts_ > first_pts_ &&
+    } else if (can_seek && end_pts_ != AV_NOPTS_VALUE && end_pts_ > first_pts_ &&
                !(expected > 0 && expected <= kDecodeThroughFramesPerSample * samples_)) {
         method_ = SamplingMethod::seeking;
     } else {
