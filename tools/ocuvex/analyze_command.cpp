@@ -115,8 +115,8 @@ FrameSize view_size(StereoPacking packing, std::int32_t w, std::int32_t h) {
 // The two places of a picture's luma that hold the views, first and second,
 // as the conversions pair them: an odd last column, or an above/below
 // picture's odd middle line, belongs to neither; views on alternate lines
-// pair each odd line with the even line below it (with the line above it
-// when the height is even).
+// pair each odd line with the even line above it (below it when the height
+// is odd, whose top line belongs to neither view).
 std::array<LumaView, 2> view_places(const LumaView& picture, StereoPacking packing) {
     const FrameSize view = view_size(packing, picture.w, picture.h);
     const std::int32_t pitch = picture.pitch;
