@@ -34,6 +34,7 @@ Demuxer::Demuxer(AVIOContext* io, const std::string& name, const InputOptions& o
 void Demuxer::open(const std::string& url, const InputOptions& options) {
     stop_ = options.stop;
     max_packets_ = options.max_packets;
+    video_only_ = options.video_only;
     format_->interrupt_callback = stop_->interrupt_callback();
     if (options.probe_bytes > 0) {
         format_->probesize = options.probe_bytes;
@@ -177,7 +178,7 @@ void Demuxer::read_what_the_container_says() {
 std::int64_t Demuxer::start_time() const { return format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0; }
 
 bool Demuxer::is_carried_stream(int index) const {
-    return index != video_index_ && format_->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT;
+    return !video_only_ && index != video_index_ && format_->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT;
 }
 
 bool Demuxer::seekable() const { return format_->pb != nullptr && (format_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0; }
@@ -209,8 +210,12 @@ int Demuxer::read(AVPacket* packet) {
     }
 }
 
-bool Demuxer::seek(std::int64_t pts) {
-    if (avformat_seek_file(format_.get(), video_index_, INT64_MIN, pts, pts, 0) < 0) {
+bool Demuxer::seek(std::int64_t pts) { return seek_between(INT64_MIN, pts, pts); }
+
+bool Demuxer::seek_after(std::int64_t pts) { return seek_between(pts, pts, INT64_MAX); }
+
+bool Demuxer::seek_between(std::int64_t earliest, std::int64_t pts, std::int64_t latest) {
+    if (avformat_seek_file(format_.get(), video_index_, earliest, pts, latest, 0) < 0) {
         stop_->throw_if_requested();
         return false;
     }

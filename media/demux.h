@@ -34,6 +34,9 @@ struct InputOptions {
     // The frame rate of an image sequence (the demuxer's "framerate"); 0/1:
     // the demuxer's default. See Demuxer::frame_rate_taken().
     AVRational frame_rate{0, 1};
+    // Read the video stream alone (an analysis): every other stream is
+    // discarded, and none is carried.
+    bool video_only = false;
 };
 
 class Demuxer {
@@ -89,6 +92,10 @@ class Demuxer {
     // Seeks the video to the key frame at or before `pts` (its time base).
     // False when the input cannot seek there.
     bool seek(std::int64_t pts);
+    // Seeks the video to the first key frame at or after `pts` where the
+    // format's index says where it is (elsewhere near `pts`). False when the
+    // input cannot seek there.
+    bool seek_after(std::int64_t pts);
     // How far the mended times have moved so far, in AV_TIME_BASE units.
     std::int64_t mended_offset() const { return mender_.offset(); }
 
@@ -96,10 +103,12 @@ class Demuxer {
     void open(const std::string& url, const InputOptions& options);
     void choose_video_stream(int wanted);
     void read_what_the_container_says();
+    bool seek_between(std::int64_t earliest, std::int64_t pts, std::int64_t latest);
 
     std::string name_;
     const StopRequest* stop_ = &never_stopped();
     std::int64_t max_packets_ = 0;
+    bool video_only_ = false;
     InputContextPtr format_;
     int video_index_ = -1;
     const AVCodec* video_codec_ = nullptr;

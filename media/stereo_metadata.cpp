@@ -23,21 +23,6 @@ StereoPacking input_packing(std::int32_t mode) {
     }
 }
 
-// Whether the conversions take their left view from the first place of the
-// packing (left half, top half, top line), in a source `h` lines high: the
-// left half; the lower half, the first rows in memory; the even memory rows,
-// which hold the top line when the height is odd.
-bool left_view_taken_first(StereoPacking packing, std::int32_t h) {
-    switch (packing) {
-    case StereoPacking::AboveBelow:
-        return false;
-    case StereoPacking::Lines:
-        return h % 2 != 0;
-    default:
-        return true;
-    }
-}
-
 const char* packing_text(StereoPacking packing) {
     switch (packing) {
     case StereoPacking::SideBySide:
@@ -107,6 +92,17 @@ AVFieldOrder other_field_first(AVFieldOrder order) {
 }
 
 }  // namespace
+
+bool left_view_taken_first(StereoPacking packing, std::int32_t h) {
+    switch (packing) {
+    case StereoPacking::AboveBelow:
+        return false;
+    case StereoPacking::Lines:
+        return h % 2 != 0;
+    default:
+        return true;
+    }
+}
 
 std::optional<StereoLayout> declared_stereo_layout(const AVStream* stream) {
     const AVPacketSideData* data = stream_side_data(stream, AV_PKT_DATA_STEREO3D);

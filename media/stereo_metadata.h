@@ -46,6 +46,12 @@ std::optional<StereoLayout> declared_stereo_layout(const AVStream* stream);
 // "side-by-side, left eye in the left half", for messages.
 std::string layout_text(const StereoLayout& layout);
 
+// Whether the conversions that read `packing` take their left view from its
+// first place (the left half, the top half, the top line's parity) in a
+// source `h` lines high: the left half; the lower half, the first rows in
+// memory; the even memory rows, which hold the top line when h is odd.
+bool left_view_taken_first(StereoPacking packing, std::int32_t h);
+
 // What the input's stereo metadata means for a conversion.
 struct StereoReading {
     // The swap that makes the output's left view the left eye, to combine

@@ -28,7 +28,7 @@ install)
         fail "the manual page begins '$(head -1 "$manual")'"
     # roff writes a minus sign as \-.
     text=$(sed 's/\\-/-/g' "$manual")
-    for command in convert raw geometry; do
+    for command in convert analyze raw geometry; do
         for option in $("$prefix/bin/ocuvex" "$command" --help | grep -o -- ' --*[a-z][a-z-]*' | sort -u); do
             grep -q -- "fB$option\\\\fR" <<<"$text" || fail "the manual page lacks $command's $option"
         done

@@ -12,6 +12,9 @@ constexpr Command kCommands[] = {
     {{"convert", "", "", "convert a video or still image file (mp4, mkv, mov, png, jpg, bmp, tif, ...)"},
      run_convert,
      write_convert_help},
+    {{"analyze", "", "", "measure a stereo pair's misalignment and depth, and propose a fix"},
+     run_analyze,
+     write_analyze_help},
     {{"raw", "", "", "convert raw 32-bit frames from standard input to standard output"}, run_raw, write_raw_help},
     {{"geometry", "", "", "print the output size and corrected settings as JSON"}, run_geometry, write_geometry_help},
 };

@@ -17,12 +17,14 @@ class HelpWriter;
 int run_raw(std::span<const std::string_view> args);
 int run_geometry(std::span<const std::string_view> args);
 int run_convert(std::span<const std::string_view> args);
+int run_analyze(std::span<const std::string_view> args);
 
 // A command's help: its usage, what it does and its options; the settings
 // options too when `with_settings` (the manual lists them once for all).
 void write_raw_help(HelpWriter& out, bool with_settings);
 void write_geometry_help(HelpWriter& out, bool with_settings);
 void write_convert_help(HelpWriter& out, bool with_settings);
+void write_analyze_help(HelpWriter& out, bool with_settings);
 
 // A command of the tool: its name and summary as a row of the command list.
 struct Command {

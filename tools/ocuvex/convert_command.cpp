@@ -2,8 +2,6 @@
 // core, read and written through FFmpeg's libraries.
 #include <unistd.h>
 
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -15,6 +13,7 @@
 #include "tools/ocuvex/help.h"
 #include "tools/ocuvex/process/output_file.h"
 #include "tools/ocuvex/process/stop_signals.h"
+#include "tools/ocuvex/progress.h"
 #include "tools/ocuvex/settings_options.h"
 
 extern "C" {
@@ -93,74 +92,6 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.quiet = true; }},
     {{"--help", "-h", "", "print this help"},
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
-};
-
-std::string clock_text(double seconds) {
-    const long total = std::lround(seconds);
-    char text[32];
-    if (total >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    }
-    return text;
-}
-
-// One line on a terminal's standard error, redrawn in place a few times a second.
-class Progress {
-  public:
-    // `total`: the frames to come, 0 when unknown; `exact` when the container
-    // counts them, else an estimate from its duration, shown as one ("/~73")
-    // and dropped once the count proves it wrong.
-    Progress(bool enabled, std::int64_t total, bool exact) : enabled_(enabled), total_(total), exact_(exact) {}
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-    // A message after an unfinished line starts on a line of its own.
-    ~Progress() {
-        if (drawn_ && !closed_) {
-            std::fputc('\n', stderr);
-        }
-    }
-
-    void update(std::int64_t done, bool last = false) {
-        if (!enabled_) {
-            return;
-        }
-        const auto now = Clock::now();
-        if (!last && now - shown_ < std::chrono::milliseconds(250)) {
-            return;
-        }
-        shown_ = now;
-        const double elapsed = std::chrono::duration<double>(now - start_).count();
-        const double fps = elapsed > 0 ? done / elapsed : 0;
-        std::string line = "frame " + std::to_string(done);
-        if (!exact_ && (done > total_ || (last && done != total_))) {
-            total_ = 0;
-        }
-        if (total_ > 0) {
-            line += (exact_ || last ? "/" : "/~") + std::to_string(total_);
-        }
-        char rate[32];
-        std::snprintf(rate, sizeof rate, "  %.1f fps", fps);
-        line += rate;
-        line += "  elapsed " + clock_text(elapsed);
-        if (total_ > done && fps > 0) {
-            line += "  ETA " + clock_text((total_ - done) / fps);
-        }
-        std::fprintf(stderr, "\r%s\033[K%s", line.c_str(), last ? "\n" : "");
-        drawn_ = true;
-        closed_ = last;
-    }
-
-  private:
-    using Clock = std::chrono::steady_clock;
-    bool enabled_;
-    std::int64_t total_;
-    bool exact_;
-    Clock::time_point start_ = Clock::now();
-    Clock::time_point shown_{};
-    bool drawn_ = false;
-    bool closed_ = false;
 };
 
 // One line on how much of the input was damaged, when any was, with the
@@ -291,21 +222,10 @@ void convert(const ConvertArguments& arguments) {
 
 ConvertArguments parse_convert_arguments(std::span<const std::string_view> args) {
     ConvertArguments parsed;
-    std::vector<std::string_view> positional;
-    ArgumentCursor cursor(args);
-    bool options_done = false;
-    while (!cursor.done()) {
-        const std::string_view name = cursor.option_name();
-        if (options_done || !name.starts_with("-") || name == "-") {
-            positional.push_back(cursor.take_positional());
-        } else if (name == "--") {
-            cursor.take_flag(name);
-            options_done = true;
-        } else if (!take_command_option<ConvertArguments>(cursor, kConvertOptions, parsed) &&
-                   !take_settings_option(cursor, parsed.options)) {
-            throw UsageError("convert: unknown option '" + printable(cursor.peek()) + "'");
-        }
-    }
+    const std::vector<std::string_view> positional = read_arguments(args, "convert", [&parsed](ArgumentCursor& cursor) {
+        return take_command_option<ConvertArguments>(cursor, kConvertOptions, parsed) ||
+               take_settings_option(cursor, parsed.options);
+    });
     if (parsed.help) {
         return parsed;
     }

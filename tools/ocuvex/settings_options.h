@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/anaglyph.h"
 #include "core/copy_plan.h"
@@ -79,6 +80,31 @@ bool take_command_option(ArgumentCursor& cursor, std::span<const CommandOption<A
         }
     }
     return false;
+}
+
+// Reads the arguments of a command that takes files: each option through
+// `take_option(cursor)`, which consumes it and returns true, or returns false
+// for one the command does not know (a UsageError naming `command`); the
+// others, "-" (standard input) and everything after "--", are its files,
+// returned in order.
+template <typename TakeOption>
+std::vector<std::string_view> read_arguments(std::span<const std::string_view> args, std::string_view command,
+                                             TakeOption take_option) {
+    std::vector<std::string_view> positional;
+    ArgumentCursor cursor(args);
+    bool options_done = false;
+    while (!cursor.done()) {
+        const std::string_view name = cursor.option_name();
+        if (options_done || !name.starts_with("-") || name == "-") {
+            positional.push_back(cursor.take_positional());
+        } else if (name == "--") {
+            cursor.take_flag(name);
+            options_done = true;
+        } else if (!take_option(cursor)) {
+            throw UsageError(std::string(command) + ": unknown option '" + printable(cursor.peek()) + "'");
+        }
+    }
+    return positional;
 }
 
 // A settings option: its text and the field of FilterSettings it sets, whose

@@ -1,0 +1,781 @@
+// `ocuvex analyze`: how one view of a stereo video lies against the other,
+// measured on frames sampled over the whole file (core/stereo_analysis.h),
+// and the alignment and cropping settings that fix what can be fixed.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/analysis_proposal.h"
+#include "core/analysis_summary.h"
+#include "core/stereo_analysis.h"
+#include "media/frame_sampler.h"
+#include "media/stereo_metadata.h"
+#include "tools/ocuvex/commands.h"
+#include "tools/ocuvex/help.h"
+#include "tools/ocuvex/progress.h"
+#include "tools/ocuvex/settings_options.h"
+
+namespace ocuvex::cli {
+
+using namespace ocuvex::media;
+
+namespace {
+
+// A packing the analysis reads: its name, and the convert mode that reads it
+// (whose left view the eyes are found by, as convert finds them).
+struct Layout {
+    std::string_view name;
+    StereoPacking packing;
+    std::int32_t mode;
+    const char* first_place;  // where the packing's first view lies
+    const char* second_place;
+};
+
+constexpr Layout kLayouts[] = {
+    {"side-by-side", StereoPacking::SideBySide, MODE_ALIGNMENT, "the left half", "the right half"},
+    {"above-below", StereoPacking::AboveBelow, MODE_AB_TO_SBS, "the top half", "the bottom half"},
+    {"rows", StereoPacking::Lines, MODE_DEINTERLACE, "the even lines", "the odd lines"},
+};
+
+constexpr std::int32_t kDefaultFrames = 48;
+constexpr std::int32_t kMaxFrames = 1000;
+constexpr ProgressUnit kSamples{"sample", "samples/s"};
+
+struct AnalyzeArguments {
+    const Layout* layout = nullptr;  // null: the input's metadata, else side by side
+    std::int32_t frames = kDefaultFrames;
+    bool swap = false;
+    bool json = false;
+    bool quiet = false;
+    bool help = false;
+    std::string input;
+};
+
+constexpr CommandOption<AnalyzeArguments> kAnalyzeOptions[] = {
+    {{"--layout", "", "NAME",
+      "how INPUT's pictures hold the two views: side-by-side, above-below or rows (the views on alternate "
+      "lines); default what INPUT's stereo metadata says, else side-by-side"},
+     [](AnalyzeArguments& arguments, std::string_view option, std::string_view value) {
+         for (const Layout& layout : kLayouts) {
+             if (value == layout.name) {
+                 arguments.layout = &layout;
+                 return;
+             }
+         }
+         throw UsageError(std::string(option) + ": expected side-by-side, above-below or rows: '" + printable(value) +
+                          "'");
+     }},
+    {{"--frames", "", "N", "frames to measure, spread over the whole of INPUT (default 48, at most 1000)"},
+     [](AnalyzeArguments& arguments, std::string_view option, std::string_view value) {
+         const std::int32_t frames = parse_int32(value, option);
+         if (frames < 1 || frames > kMaxFrames) {
+             throw UsageError(std::string(option) + ": expected 1 to " + std::to_string(kMaxFrames) + ": '" +
+                              std::to_string(frames) + "'");
+         }
+         arguments.frames = frames;
+     }},
+    {{"--swap", "", "",
+      "take the views the other way round (as convert --swap does), on top of what INPUT's stereo metadata says; "
+      "the proposed commands carry it"},
+     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.swap = true; }},
+    {{"--json", "", "", "print every measured number as one JSON object instead of the summary"},
+     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.json = true; }},
+    {{"--quiet", "-q", "", "print the result and errors only (no progress line, no notes)"},
+     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.quiet = true; }},
+    {{"--help", "-h", "", "print this help"},
+     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
+};
+
+AnalyzeArguments parse_analyze_arguments(std::span<const std::string_view> args) {
+    AnalyzeArguments parsed;
+    const std::vector<std::string_view> positional = read_arguments(args, "analyze", [&parsed](ArgumentCursor& cursor) {
+        return take_command_option<AnalyzeArguments>(cursor, kAnalyzeOptions, parsed);
+    });
+    if (parsed.help) {
+        return parsed;
+    }
+    if (positional.size() != 1) {
+        throw UsageError("analyze: expected one INPUT (try ocuvex analyze --help)");
+    }
+    parsed.input = std::string(positional[0]);
+    return parsed;
+}
+
+// The size of each view of a picture of w x h packed as `packing`.
+FrameSize view_size(StereoPacking packing, std::int32_t w, std::int32_t h) {
+    return packing == StereoPacking::SideBySide ? FrameSize{w / 2, h} : FrameSize{w, h / 2};
+}
+
+// The two places of a picture's luma that hold the views, first and second,
+// as the conversions pair them: an odd last column, or an above/below
+// picture's odd middle line, belongs to neither; views on alternate lines
+// pair each odd line with the even line above it (below it when the height
+// is odd, whose top line belongs to neither view).
+std::array<LumaView, 2> view_places(const LumaView& picture, StereoPacking packing) {
+    const FrameSize view = view_size(packing, picture.w, picture.h);
+    const std::int32_t pitch = picture.pitch;
+    const auto at = [&picture, &view](std::int32_t x, std::int32_t y) {
+        return view.w > 0 && view.h > 0 ? picture.data + static_cast<std::ptrdiff_t>(y) * picture.pitch + x
+                                        : picture.data;
+    };
+    switch (packing) {
+    case StereoPacking::AboveBelow:
+        return {LumaView{at(0, 0), view.w, view.h, pitch}, LumaView{at(0, picture.h - view.h), view.w, view.h, pitch}};
+    case StereoPacking::Lines:
+        return {LumaView{at(0, picture.h % 2 != 0 ? 2 : 0), view.w, view.h, 2 * pitch},
+                LumaView{at(0, 1), view.w, view.h, 2 * pitch}};
+    default:
+        return {LumaView{at(0, 0), view.w, view.h, pitch}, LumaView{at(view.w, 0), view.w, view.h, pitch}};
+    }
+}
+
+// The measurements of the samples, kept until the sampler has said which
+// stand (decoding through, it thins them out); their matches are copied
+// into slots made once.
+class SampledMeasurements {
+  public:
+    explicit SampledMeasurements(std::int32_t capacity) : slots_(static_cast<std::size_t>(capacity)) {}
+
+    void add(const FrameMeasurement& frame, double seconds, std::int64_t position, const FrameSampler& sampler) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < used_; ++i) {
+            if (sampler.keeps(slots_[i].position)) {
+                std::swap(slots_[kept++], slots_[i]);
+            }
+        }
+        used_ = kept;
+        if (used_ == slots_.size()) {
+            return;  // the sampler hands out no more than that
+        }
+        Slot& slot = slots_[used_++];
+        slot.frame = frame;
+        slot.matches.assign(frame.matches.begin(), frame.matches.end());
+        slot.seconds = seconds;
+        slot.position = position;
+    }
+
+    void add_to(AnalysisAccumulator& accumulator) {
+        for (std::size_t i = 0; i < used_; ++i) {
+            FrameMeasurement frame = slots_[i].frame;
+            frame.matches = slots_[i].matches;
+            accumulator.add(frame, slots_[i].seconds);
+        }
+    }
+
+  private:
+    struct Slot {
+        FrameMeasurement frame;
+        std::vector<BlockMatch> matches;
+        double seconds = 0;
+        std::int64_t position = 0;
+    };
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
+// One JSON text, written in order: names and values, objects and arrays.
+class JsonWriter {
+  public:
+    void begin_object(std::string_view name = {}) { open(name, '{'); }
+    void end_object() { close('}'); }
+    void begin_array(std::string_view name = {}) { open(name, '['); }
+    void end_array() { close(']'); }
+    void integer(std::string_view name, std::int64_t value) { put(name, std::to_string(value)); }
+    void boolean(std::string_view name, bool value) { put(name, value ? "true" : "false"); }
+    void number(std::string_view name, double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.6g", value);
+        put(name, std::isfinite(value) ? text : "null");
+    }
+    void string(std::string_view name, std::string_view value) { put(name, quote(value)); }
+    const std::string& text() const { return text_; }
+
+  private:
+    void item(std::string_view name) {
+        if (!first_) {
+            text_ += ',';
+        }
+        first_ = false;
+        if (!name.empty()) {
+            text_ += quote(name) + ':';
+        }
+    }
+    void open(std::string_view name, char bracket) {
+        item(name);
+        text_ += bracket;
+        first_ = true;
+    }
+    void close(char bracket) {
+        text_ += bracket;
+        first_ = false;
+    }
+    void put(std::string_view name, const std::string& value) {
+        item(name);
+        text_ += value;
+    }
+    // A JSON string: quotes, backslashes and control characters escaped,
+    // bytes that are not UTF-8 (a file name can hold any) as U+FFFD.
+    static std::string quote(std::string_view text) {
+        std::string out = "\"";
+        for (std::size_t i = 0; i < text.size();) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            if (byte == '"' || byte == '\\') {
+                out += {'\\', static_cast<char>(byte)};
+            } else if (byte < 0x20 || byte == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+                out += escaped;
+            } else if (byte >= 0x80) {
+                const std::size_t length = utf8_length(text.substr(i));
+                if (length == 0) {
+                    out += "\\ufffd";
+                    ++i;
+                } else {
+                    out += text.substr(i, length);
+                    i += length;
+                }
+                continue;
+            } else {
+                out += static_cast<char>(byte);
+            }
+            ++i;
+        }
+        return out + "\"";
+    }
+    // The length of the well-formed UTF-8 sequence `text` starts with, 0 if none.
+    static std::size_t utf8_length(std::string_view text) {
+        const auto at = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+        const unsigned char lead = at(0);
+        const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+        if (length == 0 || length > text.size()) {
+            return 0;
+        }
+        for (std::size_t i = 1; i < length; ++i) {
+            if ((at(i) & 0xC0) != 0x80) {
+                return 0;
+            }
+        }
+        // Neither overlong, nor a surrogate, nor beyond U+10FFFF.
+        const unsigned char second = at(1);
+        if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+            (lead == 0xF4 && second >= 0x90)) {
+            return 0;
+        }
+        return length;
+    }
+
+    std::string text_;
+    bool first_ = true;
+};
+
+// A word the shell reads back as `text`: as it is when it holds nothing the
+// shell treats specially, else quoted ($'...' for control characters).
+std::string shell_word(const std::string& text) {
+    bool plain = !text.empty();
+    bool control = false;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                          std::string_view("_-+./,:=@%").find(c) != std::string_view::npos;
+        plain = plain && safe;
+        control = control || byte < 0x20 || byte == 0x7F;
+    }
+    if (plain) {
+        return text;
+    }
+    std::string out = control ? "$'" : "'";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (control && (byte < 0x20 || byte == 0x7F || c == '\\' || c == '\'')) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else if (!control && c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+const char* verdict_name(FrameVerdict verdict) {
+    switch (verdict) {
+    case FrameVerdict::measured:
+        return "measured";
+    case FrameVerdict::flat:
+        return "flat";
+    case FrameVerdict::unmatched:
+        return "unmatched";
+    case FrameVerdict::unusable:
+        break;
+    }
+    return "unusable";
+}
+
+const char* method_name(SamplingMethod method) {
+    switch (method) {
+    case SamplingMethod::still:
+        return "still";
+    case SamplingMethod::seeking:
+        return "seeking";
+    case SamplingMethod::decoding:
+        break;
+    }
+    return "decoding";
+}
+
+std::string signed_text(std::int64_t value) { return (value > 0 ? "+" : "") + std::to_string(value); }
+
+std::string fixed(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(value * scale) / scale;
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.*f", decimals, rounded == 0 ? 0.0 : rounded);  // never "-0.00"
+    return text;
+}
+
+std::string screen_text(const Screen& screen) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s at %g m", screen.name, screen.distance_mm / 1000);
+    return text;
+}
+
+// What was read and how: the facts every report starts with.
+struct Reading {
+    std::string input;
+    int width = 0;
+    int height = 0;
+    const Layout* layout = nullptr;
+    bool left_eye_first = true;  // the first place holds the left eye
+    bool swap = false;           // the user's --swap
+    SamplingMethod method = SamplingMethod::seeking;
+    std::int32_t samples_wanted = 0;
+    std::int64_t frames_decoded = 0;
+    bool still = false;
+};
+
+// A convert command line that carries out part of a proposal, and what it does.
+struct ProposedCommand {
+    std::string purpose;
+    std::string line;
+};
+
+// The convert commands that carry out a proposal, in order.
+std::vector<ProposedCommand> proposed_commands(const Reading& reading, const SettingsProposal& proposal) {
+    std::vector<ProposedCommand> commands;
+    if (!proposal.needs_alignment) {
+        return commands;
+    }
+    // The steps' files in this folder, named after INPUT: film-aligned.mkv.
+    const std::string extension = reading.still ? ".png" : ".mkv";
+    std::string stem = reading.input.substr(reading.input.find_last_of('/') + 1);
+    stem = stem.substr(0, stem.find_last_of('.') == 0 ? stem.size() : stem.find_last_of('.'));
+    stem = stem.empty() || stem == "-" ? "" : stem + "-";
+    std::replace(stem.begin(), stem.end(), '%', '_');  // not a sequence's pattern
+    const std::string packed = stem + "sbs" + extension, aligned = stem + "aligned" + extension,
+                      cropped = stem + "cropped" + extension;
+    // Names that start with '-' would read as options: "--" ends them.
+    const auto files = [](const std::string& in, const std::string& out) {
+        const bool dashed = (in.starts_with("-") && in != "-") || out.starts_with("-");
+        return std::string(dashed ? " -- " : " ") + shell_word(in) + " " + shell_word(out);
+    };
+    std::string source = reading.input;
+    if (reading.layout->packing != StereoPacking::SideBySide) {
+        // The alignment reads side-by-side frames.
+        commands.push_back({"put the views side by side", std::string("ocuvex convert --mode ") +
+                                                              mode_name(reading.layout->mode) + files(source, packed)});
+        source = packed;
+    }
+    const FilterSettings& a = proposal.alignment;
+    char purpose[128];
+    std::snprintf(purpose, sizeof purpose,
+                  "level the views and put the nearest content at the screen (disparities then %s to %s px)",
+                  signed_text(proposal.nearest_after).c_str(), signed_text(proposal.farthest_after).c_str());
+    commands.push_back({purpose, "ocuvex convert --mode alignment --align-horz " + std::to_string(a.align_horz) +
+                                     " --align-vert " + std::to_string(a.align_vert) + files(source, aligned)});
+    if (proposal.needs_cropping) {
+        const FilterSettings& c = proposal.cropping;
+        std::snprintf(purpose, sizeof purpose, "cut the bare edges, the views back in their shape (%dx%d frames)",
+                      proposal.cropped.w, proposal.cropped.h);
+        commands.push_back({purpose, "ocuvex convert --mode cropping --crop-x " + std::to_string(c.crop_x) +
+                                         " --crop-y " + std::to_string(c.crop_y) + " --crop-width " +
+                                         std::to_string(c.crop_width) + " --crop-height " +
+                                         std::to_string(c.crop_height) + files(aligned, cropped)});
+    }
+    // The user's --swap goes to the last step: each step's output says
+    // where it put the eyes, and the next step follows that, which would
+    // exchange the views back after an earlier --swap.
+    if (reading.swap) {
+        std::string& line = commands.back().line;
+        line.insert(std::string_view("ocuvex convert").size(), " --swap");
+    }
+    return commands;
+}
+
+std::string layout_sentence(const Reading& reading) {
+    const Layout& layout = *reading.layout;
+    return std::string(layout.name) + ", left eye in " +
+           (reading.left_eye_first ? layout.first_place : layout.second_place);
+}
+
+void print_summary(const Reading& reading, const AnalysisSummary& s, const SettingsProposal& p,
+                   const std::vector<ProposedCommand>& commands) {
+    std::printf("%s: %dx%d %s; views %dx%d\n", quoted(reading.input).c_str(), reading.width, reading.height,
+                layout_sentence(reading).c_str(), s.view_w, s.view_h);
+    std::string counts = std::to_string(s.measured) + " measured";
+    const std::pair<std::int32_t, const char*> skipped[] = {
+        {s.flat, "flat"}, {s.unmatched, "unmatched"}, {s.unusable, "unusable"}};
+    for (const auto& [count, what] : skipped) {
+        if (count > 0) {
+            counts += ", " + std::to_string(count) + " " + what;
+        }
+    }
+    const std::string of_wanted =
+        s.frames < reading.samples_wanted ? " of " + std::to_string(reading.samples_wanted) + " wanted" : "";
+    std::printf("%d frame%s sampled%s (%s): %s\n", s.frames, s.frames == 1 ? "" : "s", of_wanted.c_str(),
+                method_name(reading.method), counts.c_str());
+    if (!s.anything_measured()) {
+        std::printf(
+            "nothing measured (flat frames have too little detail, unmatched ones too few blocks found in "
+            "the other view): nothing to propose\n");
+        return;
+    }
+    if (s.vertical_matches > 0) {
+        std::printf(
+            "vertical offset: %s lines (right eye's view against the left's, > 0 lower), quartiles %s to %s, "
+            "%.0f %% of %lld matches within a line\n",
+            signed_text(s.vertical_offset).c_str(), signed_text(s.vertical_q1).c_str(),
+            signed_text(s.vertical_q3).c_str(), 100 * s.vertical_agreement, static_cast<long long>(s.vertical_matches));
+    } else {
+        std::printf("vertical offset: no block matched vertically\n");
+    }
+    if (s.horizontal_matches > 0) {
+        std::printf(
+            "disparity: nearest %s px (%s %% of the view width), farthest %s px (%s %%), median %s px "
+            "(< 0 in front of the screen)\n",
+            signed_text(s.nearest).c_str(), fixed(s.percent_of_width(s.nearest), 1).c_str(),
+            signed_text(s.farthest).c_str(), fixed(s.percent_of_width(s.farthest), 1).c_str(),
+            signed_text(s.disparity_median).c_str());
+    } else {
+        std::printf("disparity: no block matched horizontally\n");
+    }
+    if (s.fitted_frames > 0) {
+        std::printf("right view against the left: turned %s degrees, scaled %s %%, %s lines at the centre\n",
+                    fixed(s.rotation_degrees, 2).c_str(), fixed(s.scale_percent, 2).c_str(),
+                    fixed(s.centre_offset, 1).c_str());
+    }
+    if (s.rotated) {
+        std::printf(
+            "warning: the views are turned %s degrees against each other: no offset fixes that; the one "
+            "proposed levels them at the centre\n",
+            fixed(s.rotation_degrees, 2).c_str());
+    }
+    if (s.scaled) {
+        std::printf(
+            "warning: the right view is %s %% larger than the left: no offset fixes that; the one proposed "
+            "levels them at the centre\n",
+            fixed(s.scale_percent, 2).c_str());
+    }
+    if (s.vertical_drift) {
+        std::printf(
+            "warning: the vertical offset changes along the file, from %s to %s lines (the rig moved): "
+            "one offset cannot fit all of it\n",
+            signed_text(s.vertical_low).c_str(), signed_text(s.vertical_high).c_str());
+    }
+    if (s.vertical_spread) {
+        std::printf(
+            "warning: the blocks disagree on the vertical offset (quartiles %s to %s) with no turn or scale "
+            "to explain it: lens distortion, a toed-in rig's keystone, or poor matches\n",
+            signed_text(s.vertical_q1).c_str(), signed_text(s.vertical_q3).c_str());
+    }
+    std::string too_deep, diverges;
+    for (const ScreenComfort& screen : p.screens) {
+        if (screen.too_deep) {
+            too_deep += (too_deep.empty() ? "" : ", ") + screen_text(screen.screen);
+        }
+        if (screen.diverges) {
+            diverges += (diverges.empty() ? "" : ", ") + screen_text(screen.screen);
+        }
+    }
+    if (!too_deep.empty()) {
+        std::printf(
+            "warning: once aligned, too deep for comfortable viewing (more than %g degree from nearest to "
+            "farthest) on a %s\n",
+            kComfortDegrees, too_deep.c_str());
+    }
+    if (!diverges.empty()) {
+        std::printf(
+            "warning: once aligned, the farthest content lies more than %g mm apart (the eyes diverge) on "
+            "a %s\n",
+            kEyeSeparationMm, diverges.c_str());
+    }
+    if (commands.empty()) {
+        std::printf("the views are level and the nearest content is at the screen: nothing to align\n");
+        return;
+    }
+    for (const ProposedCommand& command : commands) {
+        std::printf("%s %s:\n  %s\n", &command == commands.data() ? "\nto" : "then to", command.purpose.c_str(),
+                    command.line.c_str());
+    }
+}
+
+void write_json(const Reading& reading, const AnalysisSummary& s, const SettingsProposal& p,
+                const std::vector<ProposedCommand>& commands) {
+    JsonWriter json;
+    json.begin_object();
+    json.string("input", reading.input);
+    json.integer("width", reading.width);
+    json.integer("height", reading.height);
+    json.string("layout", reading.layout->name);
+    json.string("left_eye", reading.left_eye_first ? reading.layout->first_place : reading.layout->second_place);
+    json.boolean("swap", reading.swap);
+    json.string("sampling", method_name(reading.method));
+    json.integer("samples_wanted", reading.samples_wanted);
+    json.integer("frames_decoded", reading.frames_decoded);
+    json.integer("view_width", s.view_w);
+    json.integer("view_height", s.view_h);
+
+    json.begin_object("frames");
+    json.integer("sampled", s.frames);
+    json.integer("measured", s.measured);
+    json.integer("flat", s.flat);
+    json.integer("unmatched", s.unmatched);
+    json.integer("unusable", s.unusable);
+    json.end_object();
+
+    json.begin_object("vertical");
+    json.integer("matches", s.vertical_matches);
+    json.integer("offset", s.vertical_offset);
+    json.integer("q1", s.vertical_q1);
+    json.integer("q3", s.vertical_q3);
+    json.number("agreement", s.vertical_agreement);
+    json.integer("low", s.vertical_low);
+    json.integer("high", s.vertical_high);
+    json.end_object();
+
+    json.begin_object("disparity");
+    json.integer("matches", s.horizontal_matches);
+    json.integer("nearest", s.nearest);
+    json.integer("farthest", s.farthest);
+    json.integer("median", s.disparity_median);
+    json.number("nearest_percent", s.percent_of_width(s.nearest));
+    json.number("farthest_percent", s.percent_of_width(s.farthest));
+    json.number("median_percent", s.percent_of_width(s.disparity_median));
+    json.integer("nearest_in_a_frame", s.nearest_in_a_frame);
+    json.integer("farthest_in_a_frame", s.farthest_in_a_frame);
+    json.end_object();
+
+    json.begin_object("geometry");
+    json.integer("fitted_frames", s.fitted_frames);
+    json.number("rotation_degrees", s.rotation_degrees);
+    json.number("scale_percent", s.scale_percent);
+    json.number("centre_offset", s.centre_offset);
+    json.end_object();
+
+    json.begin_object("warnings");
+    json.boolean("rotated", s.rotated);
+    json.boolean("scaled", s.scaled);
+    json.boolean("vertical_drift", s.vertical_drift);
+    json.boolean("vertical_spread", s.vertical_spread);
+    bool too_deep = false, diverges = false;
+    for (const ScreenComfort& screen : p.screens) {
+        too_deep = too_deep || screen.too_deep;
+        diverges = diverges || screen.diverges;
+    }
+    json.boolean("too_deep", p.measured && too_deep);
+    json.boolean("diverges", p.measured && diverges);
+    json.end_object();
+
+    json.begin_object("proposal");
+    json.boolean("measured", p.measured);
+    json.integer("source_width",
+                 reading.layout->packing == StereoPacking::SideBySide ? reading.width : 2 * reading.width);
+    json.integer("source_height",
+                 reading.layout->packing == StereoPacking::SideBySide ? reading.height : reading.height / 2);
+    json.boolean("needs_alignment", p.needs_alignment);
+    json.integer("align_horz", p.alignment.align_horz);
+    json.integer("align_vert", p.alignment.align_vert);
+    json.integer("aligned_width", p.aligned.w);
+    json.integer("aligned_height", p.aligned.h);
+    json.boolean("needs_cropping", p.needs_cropping);
+    json.integer("crop_x", p.cropping.crop_x);
+    json.integer("crop_y", p.cropping.crop_y);
+    json.integer("crop_width", p.cropping.crop_width);
+    json.integer("crop_height", p.cropping.crop_height);
+    json.integer("cropped_width", p.cropped.w);
+    json.integer("cropped_height", p.cropped.h);
+    json.integer("nearest_after", p.nearest_after);
+    json.integer("farthest_after", p.farthest_after);
+    json.begin_array("screens");
+    for (const ScreenComfort& screen : p.screens) {
+        json.begin_object();
+        json.string("screen", screen.screen.name != nullptr ? screen.screen.name : "");
+        json.number("width_mm", screen.screen.width_mm);
+        json.number("distance_mm", screen.screen.distance_mm);
+        json.number("range_degrees", screen.range_degrees);
+        json.number("farthest_mm", screen.farthest_mm);
+        json.boolean("too_deep", screen.too_deep);
+        json.boolean("diverges", screen.diverges);
+        json.end_object();
+    }
+    json.end_array();
+    json.end_object();
+
+    json.begin_array("commands");
+    for (const ProposedCommand& command : commands) {
+        json.string({}, command.line);
+    }
+    json.end_array();
+
+    json.begin_array("frame_records");
+    for (const FrameRecord& r : s.frame_records) {
+        json.begin_object();
+        json.number("time", r.time);
+        json.string("verdict", verdict_name(r.verdict));
+        json.integer("vertical_matches", r.vertical_matches);
+        json.integer("horizontal_matches", r.horizontal_matches);
+        json.integer("vertical_median", r.vertical_median);
+        json.integer("nearest", r.nearest);
+        json.integer("farthest", r.farthest);
+        json.end_object();
+    }
+    json.end_array();
+    json.end_object();
+    std::printf("%s\n", json.text().c_str());
+}
+
+// The layout to read: --layout, else the input's metadata where it names
+// one the analysis reads, else side by side; a note when the metadata says
+// something else.
+const Layout& choose_layout(const AnalyzeArguments& arguments, const std::optional<StereoLayout>& declared,
+                            const std::string& name, std::string& note) {
+    const Layout* layout = arguments.layout;
+    for (const Layout& known : kLayouts) {
+        if (layout == nullptr && declared && declared->packing == known.packing) {
+            layout = &known;
+        }
+    }
+    const Layout& chosen = layout != nullptr ? *layout : kLayouts[0];
+    if (declared && declared->packing != chosen.packing && declared->packing != StereoPacking::Unspecified) {
+        note = quoted(name) + " says its pictures are " + layout_text(*declared) + "; they are read as " +
+               std::string(chosen.name) + (arguments.layout != nullptr ? ", as --layout asks" : "");
+    }
+    return chosen;
+}
+
+void analyze(const AnalyzeArguments& arguments) {
+    capture_library_log();
+    FrameSampler sampler(arguments.input, arguments.frames);
+    const std::optional<StereoLayout> declared = declared_stereo_layout(sampler.demuxer().video_stream());
+    std::string note;
+    Reading reading;
+    reading.input = arguments.input;
+    reading.width = sampler.width();
+    reading.height = sampler.height();
+    reading.layout = &choose_layout(arguments, declared, sampler.name(), note);
+    reading.swap = arguments.swap;
+    reading.method = sampler.method();
+    reading.samples_wanted = sampler.method() == SamplingMethod::still ? 1 : arguments.frames;
+    reading.still = sampler.method() == SamplingMethod::still;
+    // The eyes as convert finds them: the mode's left view, exchanged where
+    // the metadata says so, and again by --swap.
+    const StereoReading stereo = read_stereo_layout(reading.layout->mode, reading.height, declared, sampler.name());
+    const bool swapped = stereo.metadata_swap != arguments.swap;
+    reading.left_eye_first = left_view_taken_first(reading.layout->packing, reading.height) != swapped;
+    if (!arguments.quiet && !note.empty()) {
+        std::fprintf(stderr, "ocuvex: note: %s\n", note.c_str());
+    }
+
+    const FrameSize view = view_size(reading.layout->packing, reading.width, reading.height);
+    PairAnalyzer analyzer(view.w, view.h);
+    SampledMeasurements measurements(arguments.frames);
+    LumaReader luma;
+    const bool decoding = sampler.method() == SamplingMethod::decoding;
+    const bool terminal = isatty(STDERR_FILENO) != 0 && !arguments.quiet;
+    Progress progress(terminal, decoding ? sampler.frames_expected() : reading.samples_wanted,
+                      !decoding || sampler.demuxer().expected_frames_exact(), decoding ? kFrames : kSamples);
+    const auto on_frame = [&progress](std::int64_t frames) { progress.update(frames); };
+    std::int64_t samples = 0;
+    while (true) {
+        const SampledFrame& sample = decoding ? sampler.next(on_frame) : sampler.next();
+        if (sample.picture == nullptr) {
+            break;
+        }
+        const std::array<LumaView, 2> places = view_places(luma.luma(sample.picture), reading.layout->packing);
+        const LumaView& left = places[reading.left_eye_first ? 0 : 1];
+        const LumaView& right = places[reading.left_eye_first ? 1 : 0];
+        measurements.add(analyzer.measure(left, right), sample.seconds, sample.position, sampler);
+        if (!decoding) {
+            progress.update(++samples);
+        }
+    }
+    progress.update(decoding ? sampler.frames_decoded() : samples, true);
+    reading.frames_decoded = sampler.frames_decoded();
+
+    AnalysisAccumulator accumulator(analyzer, arguments.frames);
+    measurements.add_to(accumulator);
+    const AnalysisSummary summary = accumulator.summarize();
+    // The alignment reads side-by-side frames: other packings are put side
+    // by side first (ab-to-sbs, deinterlace), the left eye then on the left.
+    const bool side_by_side = reading.layout->packing == StereoPacking::SideBySide;
+    const FrameSize frame =
+        side_by_side ? FrameSize{reading.width, reading.height} : FrameSize{2 * reading.width, reading.height / 2};
+    // Side by side, the alignment reads INPUT's own halves (--swap moves
+    // only where it writes them); the packing step puts the metadata's left
+    // eye on the left, the user's --swap being left to the last step.
+    const SettingsProposal proposal =
+        propose_settings(summary, frame, side_by_side ? reading.left_eye_first : !arguments.swap);
+    const std::vector<ProposedCommand> commands = proposed_commands(reading, proposal);
+    if (arguments.json) {
+        write_json(reading, summary, proposal, commands);
+    } else {
+        print_summary(reading, summary, proposal, commands);
+    }
+}
+
+}  // namespace
+
+void write_analyze_help(HelpWriter& out, bool) {
+    out.usage("ocuvex analyze [options] INPUT");
+    out.paragraph(
+        "Measures how the two views of INPUT, a stereo video or picture FFmpeg can read (- reads standard\n"
+        "input), lie against each other, on frames sampled over the whole file (seeking to key frames; a\n"
+        "pipe is decoded through): the vertical offset between the views, which makes viewing hurt, the\n"
+        "range of horizontal disparities (nearest and farthest content, in pixels and in percent of the\n"
+        "view width), and whether one view is turned or scaled against the other, which no offset fixes.\n"
+        "It prints a summary, warnings (turned, scaled, an offset that changes along the file, too deep\n"
+        "for common screens) and the convert commands that level the views, put the nearest content at\n"
+        "the screen and crop the bare edges that leaves. Frames too flat to match (black, a fade) are\n"
+        "counted and left out. The eyes are found as convert finds them: where INPUT's stereo metadata\n"
+        "says, else where its modes take the left view (the left half; an above/below picture's lower\n"
+        "half), --swap on top. The method and its limits: docs/analyze.md.");
+    out.heading("Options");
+    for (const CommandOption<AnalyzeArguments>& option : kAnalyzeOptions) {
+        out.option(option.text);
+    }
+    out.heading("Examples");
+    out.example("measure a side-by-side film, then run the commands it proposes",
+                "ocuvex analyze film.mkv\n"
+                "ocuvex convert --mode alignment --align-horz 29 --align-vert -6 film.mkv film-aligned.mkv");
+    out.example("every number as JSON, from 100 frames of an above/below clip",
+                "ocuvex analyze --json --frames 100 --layout above-below ab.mp4 > ab.json");
+}
+
+int run_analyze(std::span<const std::string_view> args) {
+    const AnalyzeArguments arguments = parse_analyze_arguments(args);
+    if (arguments.help) {
+        write_analyze_help(*text_help_writer(stdout), true);
+        return 0;
+    }
+    analyze(arguments);
+    return 0;
+}
+
+}  // namespace ocuvex::cli
