@@ -66,20 +66,17 @@ ab-to-sbs --swap abr:sbsr'
 
 # Every such mode, with and without swap, against stereo3d on the same
 # source: the same pixel format and the same frames. Interlaced rows of
-# 4:2:0 cut its chroma rows in two: both then work in 4:4:4 (ffmpeg's
-# format=yuv444p converts as ours does).
+# 4:2:0 give each view the chroma rows of its own parity, as stereo3d does.
 check_stereo3d() {  # PIX_FMT
-    local format=$1 mode swap layout before
+    local format=$1 mode swap layout
     make_source src.nut "$format"
     while read -r mode swap layout; do
         [ "$swap" = - ] && swap=
-        before=
-        [ "$format" = yuv420p ] && [ "$mode" = deinterlace ] && before=format=yuv444p,
         rm -f ours.nut theirs.nut
         # shellcheck disable=SC2086
         "$ocuvex" convert --quiet --codec rawvideo --mode "$mode" $swap src.nut ours.nut 2>err ||
             fail "$format $mode $swap: $(cat err)"
-        ff -i src.nut -vf "${before}stereo3d=$layout" -c:v rawvideo theirs.nut
+        ff -i src.nut -vf "stereo3d=$layout" -c:v rawvideo theirs.nut
         if [ "$(pix_fmt ours.nut)" != "$(pix_fmt theirs.nut)" ]; then
             fail "$format $mode $swap: ours is $(pix_fmt ours.nut), stereo3d=$layout's $(pix_fmt theirs.nut)"
         elif [ "$(frame_sums ours.nut)" != "$(frame_sums theirs.nut)" ] || [ "$(frame_sums ours.nut | wc -l)" -ne 5 ]; then
@@ -121,19 +118,26 @@ case_bit_depth() {
 }
 
 # A crop whose window starts on an odd column of 4:2:0: the job works in
-# 4:4:4, converted once as ffmpeg converts, then cropped as ffmpeg crops;
-# one line says so, none under --quiet.
+# 4:4:4, converted once as ffmpeg converts, then cropped as ffmpeg crops,
+# and the file is 4:2:0 again, as ffmpeg's format=yuv420p makes it; one
+# line says so, none under --quiet.
 case_chroma_fallback() {
     make_source src.nut yuv420p
     local crop="--mode cropping --crop-x 1 --crop-y 3 --crop-width 9 --crop-height 11"
     # shellcheck disable=SC2086
     "$ocuvex" convert --codec rawvideo $crop src.nut ours.nut 2>err || fail "odd crop: $(cat err)"
     [ "$(cat err)" = "ocuvex: note: these settings do not fall on yuv420p's chroma samples; the pictures are \
-converted once to yuv444p, so that no chroma moves by part of a sample" ] || fail "odd crop note: $(cat err)"
-    ff -i src.nut -filter_complex "format=yuv444p,split[a][b];[a]crop=9:11:1:3[l];[b]crop=9:11:33:3[r];[l][r]hstack" \
+converted once to yuv444p, so that no chroma moves by part of a sample, and written in yuv420p where the encoder \
+takes it" ] || fail "odd crop note: $(cat err)"
+    ff -i src.nut -filter_complex \
+        "format=yuv444p,split[a][b];[a]crop=9:11:1:3[l];[b]crop=9:11:33:3[r];[l][r]hstack,format=yuv420p" \
         -c:v rawvideo theirs.nut
-    [ "$(pix_fmt ours.nut)" = yuv444p ] || fail "odd crop of yuv420p gives $(pix_fmt ours.nut)"
-    [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "odd crop differs from ffmpeg's in 4:4:4"
+    [ "$(pix_fmt ours.nut)" = yuv420p ] || fail "odd crop of yuv420p gives $(pix_fmt ours.nut)"
+    [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "odd crop differs from ffmpeg's"
+    # An odd height in H.264 takes no 4:2:0: the nearest it takes.
+    # shellcheck disable=SC2086
+    convert_quiet $crop src.nut odd.mp4
+    [ "$(pix_fmt odd.mp4)" = yuv422p ] || fail "odd crop into H.264 gives $(pix_fmt odd.mp4)"
     # shellcheck disable=SC2086
     convert_quiet --codec rawvideo $crop src.nut quiet.nut
     # An even window stays in 4:2:0, and silent.
