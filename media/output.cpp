@@ -77,8 +77,11 @@ VideoOutput::VideoOutput(Muxer& muxer, const PictureFormat& pictures, const Vide
     const std::string name = codec->name;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixel_format);
     const std::string options = "cannot set up the " + name + " encoder";
-    if (codec->id == AV_CODEC_ID_MJPEG) {
-        // JPEG's quality scale: 2 is near the best, files stay reasonable.
+    if (codec->id == AV_CODEC_ID_MJPEG && muxer.format().kind == OutputKind::Video) {
+        // A motion-JPEG video at JPEG's quality scale 2, near the best: the
+        // encoder's default bit rate would blur it. Pictures (a still, a
+        // sequence) keep the encoder's defaults, as the ffmpeg program
+        // writes them.
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
         encoder->global_quality = FF_QP2LAMBDA * 2;
     }
