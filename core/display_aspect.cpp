@@ -69,6 +69,22 @@ Ratio make_ratio(std::int64_t num, std::int64_t den) {
 
 std::string ratio_text(Ratio ratio) { return std::to_string(ratio.num) + ":" + std::to_string(ratio.den); }
 
+const char* packing_name(Packing packing) { return packing == Packing::Half ? "half" : "full"; }
+
+const char* layout_name(ViewLayout layout) {
+    switch (layout) {
+    case ViewLayout::SideBySide:
+        return "side-by-side";
+    case ViewLayout::AboveBelow:
+        return "above-below";
+    case ViewLayout::Rows:
+        return "rows";
+    case ViewLayout::Single:
+        break;
+    }
+    return "single";
+}
+
 ViewLayout input_layout(std::int32_t mode) {
     switch (mode) {
     case MODE_AB_TO_SBS:

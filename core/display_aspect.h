@@ -56,6 +56,11 @@ enum class ViewLayout : std::uint8_t {
     Single,  // one picture (the anaglyph)
 };
 
+// Their names in option values and JSON: "full", "half"; "side-by-side",
+// "above-below", "rows", "single".
+const char* packing_name(Packing packing);
+const char* layout_name(ViewLayout layout);
+
 // What the user says about the packings.
 struct PackingChoice {
     Packing input = Packing::Full;  // --half: INPUT's views are squeezed
