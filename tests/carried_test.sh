@@ -5,7 +5,8 @@
 # the container cannot hold as they are, a timeline that starts late (with
 # an A/V-sync probe: a beep and a flash at the same moment), the stereo
 # layout in and out for every mode, the other output formats and image
-# sequences, and an encoder that prints by itself. Each case has a strict
+# sequences, an encoder that prints by itself, and the pixel aspect of half
+# packings in every container that holds one. Each case has a strict
 # pass condition; one case per CTest test (see --list).
 # shellcheck source=tests/media_test_lib.sh
 source "$(dirname "$0")/media_test_lib.sh"
@@ -571,6 +572,48 @@ LIST
         [ "$(stream_value "$out" v:0 sample_aspect_ratio)" = 9:8 ] ||
             fail "$out pixel aspect $(stream_value "$out" v:0 sample_aspect_ratio)"
     done
+    ok
+}
+
+# --- half packings: the pixel aspect in every container that stores one
+# (MP4, MKV, MOV, WebM, PNG, JPEG, TIFF), a warning where a picture cannot
+# (BMP), the stereo tags as without --half, and the note that names --half
+# when the views look squeezed
+case_half_packing() {
+    ff -f lavfi -i "testsrc2=size=64x36:rate=10:duration=0.5" -pix_fmt yuv420p -c:v libx264 half.mkv
+    local ext
+    for ext in mp4 mkv mov webm png jpg tif; do
+        convert -q --half --mode sbs-to-ab half.mkv "out.$ext"
+        [ "$(stream_value "out.$ext" v:0 sample_aspect_ratio)" = 4:1 ] ||
+            fail ".$ext: pixel aspect $(stream_value "out.$ext" v:0 sample_aspect_ratio), not 4:1"
+        ok
+    done
+    convert --half --mode anaglyph half.mkv out.bmp
+    said "ocuvex: warning: 'out.bmp' cannot hold the pixel aspect ratio 2:1 (bmp pictures have none): it displays \
+at 8:9 instead of 16:9"
+    # The layout tags are those of a full input: neither tag says half.
+    convert -q --codec ffv1 --half --mode sbs-to-ab --swap half.mkv tagged.mkv
+    [ "$(stereo_tag tagged.mkv)" = top_bottom ] || fail "half sbs-to-ab --swap tagged '$(stereo_tag tagged.mkv)'"
+    # A full side-by-side frame squeezed to half for a TV: 4:2:0 H.264 at
+    # half the width, still tagged side by side.
+    ff -i half.mkv -c copy -metadata:s:v stereo_mode=left_right lr.mkv
+    convert -q --output-packing half lr.mkv tv.mkv
+    [ "$(stream_value tv.mkv v:0 width)x$(stream_value tv.mkv v:0 height)" = 32x36 ] &&
+        [ "$(stream_value tv.mkv v:0 pix_fmt)" = yuv420p ] && [ "$(stereo_tag tv.mkv)" = left_right ] ||
+        fail "squeezed: $(stream_value tv.mkv v:0 width)x$(stream_value tv.mkv v:0 height)," \
+            "$(stream_value tv.mkv v:0 pix_fmt), '$(stereo_tag tv.mkv)'"
+    # Views of 8:9 read as full: one line names --half; none under --quiet
+    # or with --half.
+    convert --mode sbs-to-ab half.mkv full.mkv
+    said "ocuvex: note: each view of 'half.mkv' displays at 8:9; if its views are squeezed (half side-by-side), \
+--half displays each at 16:9"
+    convert --half --mode sbs-to-ab half.mkv full.mkv
+    said
+    # --half on a full frame of 16:9 views (3840x1080 scaled down): the other way round.
+    ff -f lavfi -i "testsrc2=size=128x36:rate=10:duration=0.2" -pix_fmt yuv420p -c:v libx264 wide.mkv
+    convert --half wide.mkv wide_out.mkv
+    said "ocuvex: note: with --half each view of 'wide.mkv' displays at 32:9; if its views are not squeezed (full \
+side-by-side), each displays at 16:9 without --half"
     ok
 }
 

@@ -2,11 +2,13 @@
 # `ocuvex convert` on the decoded frame's own pixel format, on clips made by
 # the ffmpeg program at test time (64x36, five frames): every copy mode that
 # ffmpeg's stereo3d filter also makes gives its very output, plane for plane
-# and frame for frame, in five pixel formats; bit depth and colour tags are
-# kept; an odd crop of 4:2:0 goes to 4:4:4 once, and says so; centering's
-# fill colour lands in the source's own numbers; the anaglyph goes through
-# RGB with the source's matrix and range; H.264 at an odd size says which
-# profile it gets; ffv1 takes pictures one pixel wide; palette and packed
+# and frame for frame, in five pixel formats (deinterlaced 4:2:0 included);
+# half and full packings give stereo3d's pixels and aspect, and a full input
+# squeezed to half is ffmpeg's scale in its own format; bit depth and colour
+# tags are kept; an odd crop of 4:2:0 works in 4:4:4 and is written in
+# 4:2:0, and says so; centering's fill colour lands in the source's own
+# numbers; the anaglyph goes through RGB with the source's matrix and range;
+# H.264 at an odd size says which profile it gets; ffv1 takes pictures one pixel wide; palette and packed
 # 4:2:2 sources are converted once. One case per CTest test (see --list).
 # shellcheck source=tests/media_test_lib.sh
 source "$(dirname "$0")/media_test_lib.sh"
@@ -91,6 +93,89 @@ case_stereo3d_yuv422p10le() { check_stereo3d yuv422p10le; }
 case_stereo3d_yuv444p12le() { check_stereo3d yuv444p12le; }
 case_stereo3d_gbrp() { check_stereo3d gbrp; }
 case_stereo3d_bgr0() { check_stereo3d bgr0; }
+
+# "WxH SAR DAR" of FILE's video.
+aspect() {
+    probe -select_streams v:0 -show_entries stream=width,height,sample_aspect_ratio,display_aspect_ratio \
+        -of csv=p=0 "$1" | head -n 1 | awk -F, '{ print $1 "x" $2, $3, $4 }'
+}
+
+# Every mode, full and half, with and without --swap, on a 64x36 source of
+# square pixels (16:9): where stereo3d has the same layouts (sbs2l, ab2l and
+# full ones, in and out) the same pixels and the same aspect; the anaglyph's
+# aspect only (~: its pixels are our own matrix's); elsewhere the shape
+# written after =. Half in, half out by default; --output-packing full of a
+# half input only declares the aspect.
+half_cases='--mode nop|sbsl:sbsl
+--mode nop --half|sbs2l:sbs2l
+--mode nop --half --swap|sbs2l:sbs2r
+--mode nop --half --output-packing full|sbs2l:sbsl
+--mode sbs-to-ab --swap|sbsl:abl
+--mode sbs-to-ab --half|sbs2l:ab2r
+--mode sbs-to-ab --half --swap|sbs2l:ab2l
+--mode sbs-to-ab --half --output-packing full|sbs2l:abr
+--mode ab-to-sbs|abr:sbsl
+--mode ab-to-sbs --half|ab2r:sbs2l
+--mode ab-to-sbs --half --swap|ab2r:sbs2r
+--mode ab-to-sbs --half --swap --output-packing full|ab2r:sbsr
+--mode anaglyph|~sbsl:arcd
+--mode anaglyph --half|~sbs2l:arcd
+--mode anaglyph --half --swap|~sbs2r:arcd
+--mode deinterlace|=128x18 1:4 16:9
+--mode deinterlace --swap --half|=128x18 1:4 16:9
+--mode deinterlace --output-packing full|=128x18 1:2 32:9
+--mode centering --center-width 8|=72x36 1:1 2:1
+--mode centering --center-width 8 --half --swap|=72x36 1:1 2:1
+--mode alignment --align-horz 2 --half|=60x36 1:1 5:3
+--mode alignment --align-horz 2 --swap|=60x36 1:1 5:3
+--mode cropping --crop-width 16 --crop-height 12 --half --swap|=32x12 1:1 8:3
+--mode cropping --crop-width 16 --crop-height 12|=32x12 1:1 8:3'
+case_half_packings() {
+    make_source src.nut yuv420p
+    local options want layout
+    while IFS='|' read -r options want; do
+        rm -f ours.nut theirs.nut
+        # shellcheck disable=SC2086
+        "$ocuvex" convert --quiet --codec rawvideo $options src.nut ours.nut 2>err || fail "$options: $(cat err)"
+        case $want in
+        =*) [ "$(aspect ours.nut)" = "${want#=}" ] || fail "$options: $(aspect ours.nut), not ${want#=}" ;;
+        *)
+            layout=${want#\~}
+            ff -i src.nut -vf "stereo3d=$layout" -c:v rawvideo theirs.nut
+            [ "$(aspect ours.nut)" = "$(aspect theirs.nut)" ] ||
+                fail "$options: $(aspect ours.nut), stereo3d=$layout's $(aspect theirs.nut)"
+            [ "$want" != "$layout" ] || [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] ||
+                fail "$options: frames differ from stereo3d=$layout's"
+            ;;
+        esac
+        ok
+    done <<<"$half_cases"
+}
+
+# A full input to a half output: the converted frame squeezed to half its
+# width (side by side) or height (above/below) in the source's own pixel
+# format, as ffmpeg's scale does it, showing each view at the full one's
+# shape squeezed; the stereo3d layouts' pixels before the squeeze.
+case_squeeze() {
+    make_source src.nut yuv420p10le
+    local options want filters
+    while IFS='|' read -r options filters want; do
+        rm -f ours.nut theirs.nut
+        # shellcheck disable=SC2086
+        "$ocuvex" convert --quiet --codec rawvideo --output-packing half $options src.nut ours.nut 2>err ||
+            fail "$options: $(cat err)"
+        ff -i src.nut -vf "$filters" -c:v rawvideo theirs.nut
+        [ "$(pix_fmt ours.nut)" = yuv420p10le ] && [ "$(aspect ours.nut)" = "$want" ] ||
+            fail "$options: $(pix_fmt ours.nut) $(aspect ours.nut), not yuv420p10le $want"
+        [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "$options: frames differ from $filters"
+        ok
+    done <<'LIST'
+--mode nop|scale=32:36:flags=bicubic|32x36 1:1 8:9
+--mode nop --swap|stereo3d=sbsl:sbsr,scale=32:36:flags=bicubic|32x36 1:1 8:9
+--mode sbs-to-ab|stereo3d=sbsl:abr,scale=32:36:flags=bicubic|32x36 1:1 8:9
+--mode ab-to-sbs --swap|stereo3d=abr:sbsr,scale=64:18:flags=bicubic|64x18 1:1 32:9
+LIST
+}
 
 # 10 bits in, 10 bits out, with the colour tags (BT.2020, PQ) as they are;
 # 12 bits into H.264 become the 10 it takes, with a note.
