@@ -8,8 +8,9 @@
 # tags are kept; an odd crop of 4:2:0 works in 4:4:4 and is written in
 # 4:2:0, and says so; centering's fill colour lands in the source's own
 # numbers; the anaglyph goes through RGB with the source's matrix and range;
-# H.264 at an odd size says which profile it gets; ffv1 takes pictures one pixel wide; palette and packed
-# 4:2:2 sources are converted once. One case per CTest test (see --list).
+# H.264 at an odd size says which profile it gets; ffv1 takes pictures one
+# pixel wide; palette and packed 4:2:2 sources are converted once. One case
+# per CTest test (see --list).
 # shellcheck source=tests/media_test_lib.sh
 source "$(dirname "$0")/media_test_lib.sh"
 
