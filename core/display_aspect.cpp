@@ -124,43 +124,52 @@ DisplayAspect display_aspect(const FilterSettings& settings, FrameSize source, F
         }
         return aspect.input_layout == ViewLayout::SideBySide ? scaled(sar, 2, 1) : scaled(sar, 1, 2);
     };
-    const Ratio v = view_sar(aspect.input_packing);
     // INPUT's views: half its width side by side, half its lines otherwise.
     const FrameSize view = aspect.input_layout == ViewLayout::SideBySide ? FrameSize{source.w / 2, source.h}
                                                                          : FrameSize{source.w, source.h / 2};
-    const auto shape = [&](Ratio pixel, FrameSize size) {
+    const auto shape = [](Ratio pixel, FrameSize size) {
         return size.w > 0 && size.h > 0 ? scaled(pixel, size.w, size.h) : Ratio{};
     };
-    aspect.view_aspect = shape(v, view);
+    // The output of views read as `in`: its packing, size and pixel aspect.
+    const auto deliver = [&](Packing in, DisplayAspect& out) {
+        const Ratio v = view_sar(in);
+        out.size = output;
+        out.sample_aspect = v;
+        if (aspect.output_layout == ViewLayout::Single) {
+            return;
+        }
+        out.output_packing = packing.output.value_or(in);
+        const bool across = aspect.output_layout == ViewLayout::SideBySide;
+        if (out.output_packing == Packing::Half && in == Packing::Full) {
+            // Squeezed: the frame keeps the full one's display width (side
+            // by side) or height (above/below) halved, whatever the rounding.
+            out.squeezed = true;
+            if (across) {
+                out.size.w = (output.w + 1) / 2;
+                out.sample_aspect = out.size.w > 0 ? scaled(v, output.w, 2 * std::int64_t{out.size.w}) : v;
+            } else {
+                out.size.h = (output.h + 1) / 2;
+                out.sample_aspect = output.h > 0 ? scaled(v, 2 * std::int64_t{out.size.h}, output.h) : v;
+            }
+        } else if (out.output_packing == Packing::Half) {
+            out.sample_aspect = across ? scaled(v, 1, 2) : scaled(v, 2, 1);
+        }
+    };
+    deliver(aspect.input_packing, aspect);
+    aspect.frame_aspect = shape(aspect.sample_aspect, aspect.size);
+    aspect.view_aspect = shape(view_sar(aspect.input_packing), view);
     aspect.other_view_aspect = aspect.view_aspect;
     if (aspect.input_layout != ViewLayout::Rows) {
         const Packing other = aspect.input_packing == Packing::Full ? Packing::Half : Packing::Full;
         aspect.other_view_aspect = shape(view_sar(other), view);
-        aspect.shape_doubtful = distance_from_usual(aspect.view_aspect) > 0 &&
-                                distance_from_usual(aspect.other_view_aspect) < distance_from_usual(aspect.view_aspect);
+        DisplayAspect read_otherwise;
+        deliver(other, read_otherwise);
+        // Worth a word only where the other reading would change the output.
+        aspect.shape_doubtful =
+            distance_from_usual(aspect.view_aspect) > 0 &&
+            distance_from_usual(aspect.other_view_aspect) < distance_from_usual(aspect.view_aspect) &&
+            (read_otherwise.size != aspect.size || read_otherwise.sample_aspect != aspect.sample_aspect);
     }
-
-    aspect.size = output;
-    aspect.sample_aspect = v;
-    if (aspect.output_layout != ViewLayout::Single) {
-        aspect.output_packing = packing.output.value_or(aspect.input_packing);
-        const bool across = aspect.output_layout == ViewLayout::SideBySide;
-        if (aspect.output_packing == Packing::Half && aspect.input_packing == Packing::Full) {
-            // Squeezed: the frame keeps the full one's display width (side
-            // by side) or height (above/below) halved, whatever the rounding.
-            aspect.squeezed = true;
-            if (across) {
-                aspect.size.w = (output.w + 1) / 2;
-                aspect.sample_aspect = aspect.size.w > 0 ? scaled(v, output.w, 2 * std::int64_t{aspect.size.w}) : v;
-            } else {
-                aspect.size.h = (output.h + 1) / 2;
-                aspect.sample_aspect = output.h > 0 ? scaled(v, 2 * std::int64_t{aspect.size.h}, output.h) : v;
-            }
-        } else if (aspect.output_packing == Packing::Half) {
-            aspect.sample_aspect = across ? scaled(v, 1, 2) : scaled(v, 2, 1);
-        }
-    }
-    aspect.frame_aspect = shape(aspect.sample_aspect, aspect.size);
     return aspect;
 }
 

@@ -83,7 +83,10 @@ struct DisplayAspect {
     Ratio view_aspect;
     Ratio other_view_aspect;
     // INPUT's views as read would display narrower than 1:1 or wider than
-    // 3:1 where the other packing would not: likely the wrong packing.
+    // 3:1 where the other packing would not, and reading them so would
+    // change the output: likely the wrong packing. (nop, centering,
+    // alignment and cropping keep the input's aspect either way, unless a
+    // packing is asked of the output.)
     bool shape_doubtful = false;
 };
 

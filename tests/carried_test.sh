@@ -602,16 +602,18 @@ at 8:9 instead of 16:9"
         [ "$(stream_value tv.mkv v:0 pix_fmt)" = yuv420p ] && [ "$(stereo_tag tv.mkv)" = left_right ] ||
         fail "squeezed: $(stream_value tv.mkv v:0 width)x$(stream_value tv.mkv v:0 height)," \
             "$(stream_value tv.mkv v:0 pix_fmt), '$(stereo_tag tv.mkv)'"
-    # Views of 8:9 read as full: one line names --half; none under --quiet
-    # or with --half.
+    # Views of 8:9 read as full: one line names --half; none with --half,
+    # nor for nop, whose output is the same either way.
     convert --mode sbs-to-ab half.mkv full.mkv
     said "ocuvex: note: each view of 'half.mkv' displays at 8:9; if its views are squeezed (half side-by-side), \
 --half displays each at 16:9"
     convert --half --mode sbs-to-ab half.mkv full.mkv
     said
+    convert half.mkv nop.mkv
+    said
     # --half on a full frame of 16:9 views (3840x1080 scaled down): the other way round.
     ff -f lavfi -i "testsrc2=size=128x36:rate=10:duration=0.2" -pix_fmt yuv420p -c:v libx264 wide.mkv
-    convert --half wide.mkv wide_out.mkv
+    convert --half --mode sbs-to-ab wide.mkv wide_out.mkv
     said "ocuvex: note: with --half each view of 'wide.mkv' displays at 32:9; if its views are not squeezed (full \
 side-by-side), each displays at 16:9 without --half"
     ok

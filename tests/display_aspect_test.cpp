@@ -112,35 +112,44 @@ TEST(DisplayAspect, TheOutputPackingChosen) {
 }
 
 // Views narrower than 1:1 or wider than 3:1 where the other packing gives a
-// usual shape: the likely half file read as full, and the other way round.
+// usual shape: the likely half file read as full, and the other way round;
+// worth a word only where the other reading would change the output.
 TEST(DisplayAspect, AShapeThatLooksLikeTheOtherPacking) {
     FilterSettings sbs = default_settings();
+    sbs.mode = MODE_SBS_TO_AB;
     FilterSettings ab = default_settings();
     ab.mode = MODE_AB_TO_SBS;
     FilterSettings rows = default_settings();
     rows.mode = MODE_DEINTERLACE;
+    const FilterSettings nop = default_settings();
     struct Case {
         const FilterSettings* settings;
         FrameSize source;
-        Packing input;
+        PackingChoice packing;
         bool doubtful;
         Ratio view;
         Ratio other;
     };
     const Case cases[] = {
-        {&sbs, {640, 360}, Packing::Full, true, {8, 9}, {16, 9}},
-        {&sbs, {640, 360}, Packing::Half, false, {16, 9}, {8, 9}},
-        {&sbs, {3840, 1080}, Packing::Full, false, {16, 9}, {32, 9}},
-        {&sbs, {3840, 1080}, Packing::Half, true, {32, 9}, {16, 9}},
-        {&sbs, {720, 1280}, Packing::Full, true, {9, 32}, {9, 16}},  // an upright phone clip
-        {&sbs, {2000, 1000}, Packing::Full, false, {1, 1}, {2, 1}},
-        {&ab, {1920, 1080}, Packing::Full, true, {32, 9}, {16, 9}},
-        {&ab, {1920, 2160}, Packing::Full, false, {16, 9}, {8, 9}},
-        {&rows, {640, 360}, Packing::Full, false, {16, 9}, {16, 9}},
+        {&sbs, {640, 360}, kFull, true, {8, 9}, {16, 9}},
+        {&sbs, {640, 360}, kHalf, false, {16, 9}, {8, 9}},
+        {&sbs, {3840, 1080}, kFull, false, {16, 9}, {32, 9}},
+        {&sbs, {3840, 1080}, kHalf, true, {32, 9}, {16, 9}},
+        {&sbs, {720, 1280}, kFull, true, {9, 32}, {9, 16}},  // an upright phone clip
+        {&sbs, {2000, 1000}, kFull, false, {1, 1}, {2, 1}},
+        {&ab, {1920, 1080}, kFull, true, {32, 9}, {16, 9}},
+        {&ab, {1920, 2160}, kFull, false, {16, 9}, {8, 9}},
+        {&rows, {640, 360}, kFull, false, {16, 9}, {16, 9}},
+        // nop keeps the frame as it is either way, unless a packing is asked.
+        {&nop, {640, 360}, kFull, false, {8, 9}, {16, 9}},
+        {&nop, {640, 360}, {Packing::Full, Packing::Half}, true, {8, 9}, {16, 9}},
+        {&nop, {640, 360}, {Packing::Full, Packing::Full}, true, {8, 9}, {16, 9}},
     };
     for (const Case& c : cases) {
-        const DisplayAspect a = display_aspect(*c.settings, c.source, {1, 1}, {1, 1}, {c.input, std::nullopt});
-        EXPECT_EQ(a.shape_doubtful, c.doubtful) << c.source.w << "x" << c.source.h;
+        FilterSettings settings = *c.settings;
+        const OutputGeometry g = compute_output_geometry(settings, c.source.w, c.source.h);
+        const DisplayAspect a = display_aspect(settings, c.source, {g.w, g.h}, {1, 1}, c.packing);
+        EXPECT_EQ(a.shape_doubtful, c.doubtful) << c.settings->mode << " " << c.source.w << "x" << c.source.h;
         EXPECT_EQ(a.view_aspect, c.view) << ratio_text(a.view_aspect);
         EXPECT_EQ(a.other_view_aspect, c.other) << ratio_text(a.other_view_aspect);
     }

@@ -101,36 +101,28 @@ aspect() {
         -of csv=p=0 "$1" | head -n 1 | awk -F, '{ print $1 "x" $2, $3, $4 }'
 }
 
-# Every mode, full and half, with and without --swap, on a 64x36 source of
-# square pixels (16:9): where stereo3d has the same layouts (sbs2l, ab2l and
-# full ones, in and out) the same pixels and the same aspect; the anaglyph's
-# aspect only (~: its pixels are our own matrix's); elsewhere the shape
-# written after =. Half in, half out by default; --output-packing full of a
-# half input only declares the aspect.
-half_cases='--mode nop|sbsl:sbsl
---mode nop --half|sbs2l:sbs2l
---mode nop --half --swap|sbs2l:sbs2r
---mode nop --half --output-packing full|sbs2l:sbsl
+# Every mode, full and half, either swap, on a 64x36 source of square
+# pixels (16:9): where stereo3d has the same layouts (sbs2l, ab2l and full
+# ones, in and out) the same aspect, and (+) the same pixels, which --half
+# leaves as they are (stereo3d_* compare every layout's); elsewhere the
+# shape written after =. Half in, half out by default; --output-packing
+# full of a half input only declares the aspect.
+half_cases='--mode nop --half|sbs2l:sbs2l
+--mode nop --half --swap --output-packing full|sbs2l:sbsr
 --mode sbs-to-ab --swap|sbsl:abl
---mode sbs-to-ab --half|sbs2l:ab2r
+--mode sbs-to-ab --half|+sbs2l:ab2r
 --mode sbs-to-ab --half --swap|sbs2l:ab2l
 --mode sbs-to-ab --half --output-packing full|sbs2l:abr
 --mode ab-to-sbs|abr:sbsl
---mode ab-to-sbs --half|ab2r:sbs2l
---mode ab-to-sbs --half --swap|ab2r:sbs2r
---mode ab-to-sbs --half --swap --output-packing full|ab2r:sbsr
---mode anaglyph|~sbsl:arcd
---mode anaglyph --half|~sbs2l:arcd
---mode anaglyph --half --swap|~sbs2r:arcd
+--mode ab-to-sbs --half --swap|+ab2r:sbs2r
+--mode ab-to-sbs --half --output-packing full|ab2r:sbsl
+--mode anaglyph|sbsl:arcd
+--mode anaglyph --half --swap|sbs2r:arcd
 --mode deinterlace|=128x18 1:4 16:9
---mode deinterlace --swap --half|=128x18 1:4 16:9
---mode deinterlace --output-packing full|=128x18 1:2 32:9
---mode centering --center-width 8|=72x36 1:1 2:1
+--mode deinterlace --swap --output-packing full|=128x18 1:2 32:9
 --mode centering --center-width 8 --half --swap|=72x36 1:1 2:1
 --mode alignment --align-horz 2 --half|=60x36 1:1 5:3
---mode alignment --align-horz 2 --swap|=60x36 1:1 5:3
---mode cropping --crop-width 16 --crop-height 12 --half --swap|=32x12 1:1 8:3
---mode cropping --crop-width 16 --crop-height 12|=32x12 1:1 8:3'
+--mode cropping --crop-width 16 --crop-height 12 --swap|=32x12 1:1 8:3'
 case_half_packings() {
     make_source src.nut yuv420p
     local options want layout
@@ -141,11 +133,11 @@ case_half_packings() {
         case $want in
         =*) [ "$(aspect ours.nut)" = "${want#=}" ] || fail "$options: $(aspect ours.nut), not ${want#=}" ;;
         *)
-            layout=${want#\~}
+            layout=${want#+}
             ff -i src.nut -vf "stereo3d=$layout" -c:v rawvideo theirs.nut
             [ "$(aspect ours.nut)" = "$(aspect theirs.nut)" ] ||
                 fail "$options: $(aspect ours.nut), stereo3d=$layout's $(aspect theirs.nut)"
-            [ "$want" != "$layout" ] || [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] ||
+            [ "$want" = "$layout" ] || [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] ||
                 fail "$options: frames differ from stereo3d=$layout's"
             ;;
         esac
@@ -155,8 +147,8 @@ case_half_packings() {
 
 # A full input to a half output: the converted frame squeezed to half its
 # width (side by side) or height (above/below) in the source's own pixel
-# format, as ffmpeg's scale does it, showing each view at the full one's
-# shape squeezed; the stereo3d layouts' pixels before the squeeze.
+# format, as ffmpeg's scale does it, each view showing at its full shape
+# squeezed.
 case_squeeze() {
     make_source src.nut yuv420p10le
     local options want filters
@@ -171,10 +163,8 @@ case_squeeze() {
         [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "$options: frames differ from $filters"
         ok
     done <<'LIST'
---mode nop|scale=32:36:flags=bicubic|32x36 1:1 8:9
 --mode nop --swap|stereo3d=sbsl:sbsr,scale=32:36:flags=bicubic|32x36 1:1 8:9
 --mode sbs-to-ab|stereo3d=sbsl:abr,scale=32:36:flags=bicubic|32x36 1:1 8:9
---mode ab-to-sbs --swap|stereo3d=abr:sbsr,scale=64:18:flags=bicubic|64x18 1:1 32:9
 LIST
 }
 

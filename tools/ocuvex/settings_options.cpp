@@ -361,8 +361,8 @@ void write_packing_help(HelpWriter& out) {
         "sbs-to-ab gives 320x720 at pixel aspect 4:1 (16:9), the anaglyph 320x360 at 2:1 (16:9); nop,\n"
         "centering, alignment and cropping keep 1:1; 640x360 half above/below through ab-to-sbs gives\n"
         "1280x180 at 1:4 (16:9), and so does deinterlace of a 640x360 field-sequential frame. When INPUT's\n"
-        "views as read would display narrower than 1:1 or wider than 3:1 and the other packing would not,\n"
-        "a note says so.");
+        "views as read would display narrower than 1:1 or wider than 3:1, the other packing would not, and\n"
+        "reading them so would change the output, a note says so.");
 }
 
 std::string packing_problem(const PackingChoice& packing, std::int32_t mode) {
