@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <span>
 
+#include "core/display_aspect.h"
 #include "media/libav_compat.h"
 #include "media/picture_planes.h"
 
@@ -181,15 +182,13 @@ void VideoOutput::tag_stream(const VideoTags& tags, Notices& notices) {
     if (sar.num > 0 && sar.num != sar.den && muxer_.container().one_picture_stream &&
         !picture_holds_aspect(encoder->codec_id)) {
         const auto shape = [encoder](AVRational pixel) {
-            AVRational dar{0, 1};
-            av_reduce(&dar.num, &dar.den, std::int64_t{pixel.num} * encoder->width,
-                      std::int64_t{pixel.den} * encoder->height, INT32_MAX);
-            return std::to_string(dar.num) + ":" + std::to_string(dar.den);
+            return ratio_text(make_ratio(std::int64_t{pixel.num} * encoder->width,
+                                         std::int64_t{pixel.den} * encoder->height));
         };
         notices.push_back(Notice{true, quoted(muxer_.name()) + " cannot hold the pixel aspect ratio " +
-                                           std::to_string(sar.num) + ":" + std::to_string(sar.den) + " (" +
-                                           encoder->codec->name + " pictures have none): it displays at " +
-                                           shape(AVRational{1, 1}) + " instead of " + shape(sar)});
+                                           ratio_text(Ratio{sar.num, sar.den}) + " (" + encoder->codec->name +
+                                           " pictures have none): it displays at " + shape(AVRational{1, 1}) +
+                                           " instead of " + shape(sar)});
     }
 }
 

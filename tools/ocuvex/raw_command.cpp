@@ -86,18 +86,18 @@ void write_options_help(HelpWriter& out, bool with_settings, bool aspect) {
     }
 }
 
-// "\"aspect\":{...}": how the output displays, for a source of `size`.
+// "\"aspect\":{...}": how the output displays (the anaglyph has no packing: null).
 std::string aspect_json(const DisplayAspect& a) {
-    const auto text = [](const char* name) { return std::string("\"") + name + "\""; };
+    const auto text = [](const std::string& value) { return "\"" + value + "\""; };
     return "\"aspect\":{\"input_layout\":" + text(layout_name(a.input_layout)) +
            ",\"input_packing\":" + text(packing_name(a.input_packing)) +
-           ",\"view_aspect\":" + text(ratio_text(a.view_aspect).c_str()) +
+           ",\"view_aspect\":" + text(ratio_text(a.view_aspect)) +
            ",\"output_layout\":" + text(layout_name(a.output_layout)) + ",\"output_packing\":" +
            (a.output_layout == ViewLayout::Single ? std::string("null") : text(packing_name(a.output_packing))) +
            ",\"width\":" + std::to_string(a.size.w) + ",\"height\":" + std::to_string(a.size.h) +
            ",\"squeezed\":" + (a.squeezed ? "true" : "false") +
-           ",\"sample_aspect\":" + text(ratio_text(a.sample_aspect).c_str()) +
-           ",\"display_aspect\":" + text(ratio_text(a.frame_aspect).c_str()) + "}";
+           ",\"sample_aspect\":" + text(ratio_text(a.sample_aspect)) +
+           ",\"display_aspect\":" + text(ratio_text(a.frame_aspect)) + "}";
 }
 
 }  // namespace
