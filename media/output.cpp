@@ -182,8 +182,8 @@ void VideoOutput::tag_stream(const VideoTags& tags, Notices& notices) {
     if (sar.num > 0 && sar.num != sar.den && muxer_.container().one_picture_stream &&
         !picture_holds_aspect(encoder->codec_id)) {
         const auto shape = [encoder](AVRational pixel) {
-            return ratio_text(make_ratio(std::int64_t{pixel.num} * encoder->width,
-                                         std::int64_t{pixel.den} * encoder->height));
+            return ratio_text(
+                make_ratio(std::int64_t{pixel.num} * encoder->width, std::int64_t{pixel.den} * encoder->height));
         };
         notices.push_back(Notice{true, quoted(muxer_.name()) + " cannot hold the pixel aspect ratio " +
                                            ratio_text(Ratio{sar.num, sar.den}) + " (" + encoder->codec->name +
