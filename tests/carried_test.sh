@@ -602,11 +602,13 @@ at 8:9 instead of 16:9"
         [ "$(stream_value tv.mkv v:0 pix_fmt)" = yuv420p ] && [ "$(stereo_tag tv.mkv)" = left_right ] ||
         fail "squeezed: $(stream_value tv.mkv v:0 width)x$(stream_value tv.mkv v:0 height)," \
             "$(stream_value tv.mkv v:0 pix_fmt), '$(stereo_tag tv.mkv)'"
-    # Views of 8:9 read as full: one line names --half; none with --half,
-    # nor for nop, whose output is the same either way.
+    # Views of 8:9 read as full: one line names --half; none under --quiet,
+    # with --half, nor for nop, whose output is the same either way.
     convert --mode sbs-to-ab half.mkv full.mkv
     said "ocuvex: note: each view of 'half.mkv' displays at 8:9; if its views are squeezed (half side-by-side), \
 --half displays each at 16:9"
+    convert -q --mode sbs-to-ab half.mkv full.mkv
+    said
     convert --half --mode sbs-to-ab half.mkv full.mkv
     said
     convert half.mkv nop.mkv

@@ -62,6 +62,7 @@ stereo3d_cases='nop - sbsl:sbsl
 nop --swap sbsl:sbsr
 deinterlace - irr:sbsl
 deinterlace --swap irr:sbsr
+deinterlace --swap irl:sbsl
 sbs-to-ab - sbsl:abr
 sbs-to-ab --swap sbsl:abl
 ab-to-sbs - abr:sbsl
@@ -210,6 +211,10 @@ takes it" ] || fail "odd crop note: $(cat err)"
         -c:v rawvideo theirs.nut
     [ "$(pix_fmt ours.nut)" = yuv420p ] || fail "odd crop of yuv420p gives $(pix_fmt ours.nut)"
     [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "odd crop differs from ffmpeg's"
+    # Deinterlaced 4:2:0 stays 4:2:0 in H.264 (High, which plays everywhere).
+    convert_quiet --mode deinterlace src.nut fields.mp4
+    [ "$(pix_fmt fields.mp4),$(stream_value fields.mp4 v:0 profile)" = "yuv420p,High" ] ||
+        fail "deinterlaced 4:2:0 into H.264: $(pix_fmt fields.mp4),$(stream_value fields.mp4 v:0 profile)"
     # An odd height in H.264 takes no 4:2:0: the nearest it takes.
     # shellcheck disable=SC2086
     convert_quiet $crop src.nut odd.mp4
