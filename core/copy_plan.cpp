@@ -194,13 +194,36 @@ CopyPlan plan_for_mode(const FilterSettings& settings, FrameSize src, FrameSize 
 // the grid starts at the picture's top line, the last memory row.
 Wide row_phase(Wide h, Wide factor) { return -h & (factor - 1); }
 
+// Views on alternate rows, every other row from src_first (0 or 1) of a
+// source `src_h` rows high, on a grid of element rows 2^shift frame rows
+// high: each view takes the element rows of its own parity, as FFmpeg's
+// stereo3d filter gives each field its chroma rows. An element row there
+// covers rows of both views, so no choice keeps whole samples; this one
+// keeps the source's subsampling. It needs element rows without a short one
+// in both frames and an even count of them in the source, so that parities
+// counted from the bottom (memory) are those counted from the top.
+bool scale_alternate_rows(Wide src_first, Wide src_h, Wide dst_first, Wide dst_phase, Wide count, int shift,
+                          RowCopy& out, Wide& element_rows) {
+    const Wide f = Wide{1} << shift;
+    out.src_row = static_cast<std::int32_t>(src_first);
+    out.src_row_step = 2;
+    out.dst_row = static_cast<std::int32_t>(dst_first >> shift);
+    element_rows = count >> shift;
+    return (src_first == 0 || src_first == 1) && src_h % (2 * f) == 0 && count % f == 0 && dst_phase == 0 &&
+           (dst_first & (f - 1)) == 0 && src_first + 2 * (count - 1) < src_h;
+}
+
 // Where `count` frame rows, every `step`-th from src_first, copied to
 // consecutive rows from dst_first, lie in element rows of 2^shift frame rows.
 // False unless each destination element row takes exactly one whole source
-// element row.
-bool scale_rows(Wide src_first, Wide src_phase, Wide dst_first, Wide dst_phase, Wide count, Wide step, int shift,
+// element row, or for views on alternate rows, its own parity's.
+bool scale_rows(Wide src_first, Wide src_h, Wide dst_first, Wide dst_phase, Wide count, Wide step, int shift,
                 RowCopy& out, Wide& element_rows) {
     const Wide f = Wide{1} << shift;
+    if (f > 1 && step == 2) {
+        return scale_alternate_rows(src_first, src_h, dst_first, dst_phase, count, shift, out, element_rows);
+    }
+    const Wide src_phase = row_phase(src_h, f);
     const Wide src_offset = (src_first + src_phase) & (f - 1);
     const Wide dst_offset = (dst_first + dst_phase) & (f - 1);
     bool whole = true;
@@ -244,7 +267,6 @@ bool scale_to_grid(const CopyPlan& plan, std::int32_t shift_x, std::int32_t shif
         return true;
     }
     const Wide f = Wide{1} << shift_y;
-    const Wide src_phase = row_phase(plan.src.h, f);
     const Wide dst_phase = row_phase(plan.dst.h, f);
     Wide rows = -1;
     // Every copy and fill must come out with the same number of element rows.
@@ -257,7 +279,7 @@ bool scale_to_grid(const CopyPlan& plan, std::int32_t shift_x, std::int32_t shif
         const RowCopy& c = plan.copies[i];
         RowCopy& e = out.copies[i];
         Wide n = 0;
-        if (!scale_rows(c.src_row, src_phase, c.dst_row, dst_phase, plan.rows, c.src_row_step, shift_y, e, n) ||
+        if (!scale_rows(c.src_row, plan.src.h, c.dst_row, dst_phase, plan.rows, c.src_row_step, shift_y, e, n) ||
             !same_rows(n) || !whole_columns(c.src_col, c.width, plan.src.w, shift_x) ||
             !whole_columns(c.dst_col, c.width, plan.dst.w, shift_x)) {
             return false;
@@ -270,7 +292,7 @@ bool scale_to_grid(const CopyPlan& plan, std::int32_t shift_x, std::int32_t shif
         const RowFill& fill = plan.fills[i];
         RowCopy rows_of_fill;
         Wide n = 0;
-        if (!scale_rows(0, dst_phase, 0, dst_phase, plan.rows, 1, shift_y, rows_of_fill, n) || !same_rows(n) ||
+        if (!scale_rows(0, plan.dst.h, 0, dst_phase, plan.rows, 1, shift_y, rows_of_fill, n) || !same_rows(n) ||
             !whole_columns(fill.col, fill.width, plan.dst.w, shift_x)) {
             return false;
         }

@@ -12,7 +12,8 @@
 //      RGB; the chroma shifts for U and V, and for NV12's or P010's
 //      interleaved UV plane). If any plane does not fit, the plan would move
 //      chroma by part of a sample: convert the job to 4:4:4 of the same depth,
-//      where every plan fits, and plan that instead.
+//      where every plan fits, and plan that instead. (Views on alternate rows
+//      are the one exception to whole samples: see fits_plane_grid.)
 //   3. Per frame and plane: run_plane_plan(plan, format, fill, src, dst) with
 //      both planes seen bottom-up, as FrameView sees a frame: data at the
 //      plane's last row in memory and the negated line size (plane_size()
@@ -105,7 +106,9 @@ FrameSize plane_size(FrameSize frame, std::int32_t shift_x, std::int32_t shift_y
 
 // True when the plan moves whole elements of a plane with these shifts, so
 // that every destination element receives one source element, the fill, or
-// nothing, and never a sample from another place in the picture. Exactly:
+// nothing, and never a sample from another place in the picture; or, for
+// views on alternate rows, when each view can take the element rows of its
+// own parity. Exactly:
 // - columns: every copy's and fill's first column is a multiple of
 //   2^shift_x, and its end is one too or the right edge of its frame (where
 //   the last element covers fewer columns); two copies that continue each
@@ -118,11 +121,17 @@ FrameSize plane_size(FrameSize frame, std::int32_t shift_x, std::int32_t shift_y
 //   on an element row with the same short part (both at memory row 0 of
 //   frames with the same phase, or both where an element row begins) and end
 //   where one ends. Taken together: memory row r and element row
-//   r >> shift_y line up only when the height divides evenly;
-// - every other row (deinterlace) never fits a vertical shift, nor does a
-//   lone row unless it is the short element row of both frames; above/below
-//   to side by side with an odd height (the skipped middle row) never fits
-//   vertically subsampled chroma.
+//   r >> shift_y line up only when the height divides evenly; a lone row
+//   fits only as the short element row of both frames; above/below to side
+//   by side with an odd height (the skipped middle row) never fits
+//   vertically subsampled chroma;
+// - every other row (deinterlace) from memory row 0 or 1: under a vertical
+//   shift, an element row holds rows of both views, and each view takes the
+//   element rows of its own parity (its rows' parity from the picture's top
+//   line), as FFmpeg's stereo3d filter gives each field the chroma rows of
+//   its parity: 4:2:0 stays 4:2:0. That needs a source height that is a
+//   multiple of 2^(shift_y + 1) (no short element row, an even count of
+//   them), e.g. 1080 for 4:2:0 but not 1078.
 // An empty plan fits everything; a shift out of range fits nothing.
 bool fits_plane_grid(const CopyPlan& plan, std::int32_t shift_x, std::int32_t shift_y);
 

@@ -79,6 +79,21 @@ const Container& container_of(const AVOutputFormat* muxer) {
     return kOtherContainers;
 }
 
+bool picture_holds_aspect(AVCodecID codec) {
+    switch (codec) {
+    case AV_CODEC_ID_PNG:
+    case AV_CODEC_ID_APNG:
+    case AV_CODEC_ID_MJPEG:
+    case AV_CODEC_ID_TIFF:
+    case AV_CODEC_ID_GIF:
+    case AV_CODEC_ID_PCX:
+    case AV_CODEC_ID_DPX:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::optional<OutputFormat> find_output_format(std::string_view path, std::string* why) {
     const std::string name(file_name_of(path));
     const auto refuse = [why](std::string reason) -> std::optional<OutputFormat> {

@@ -59,6 +59,13 @@ struct Container {
 // The row of `muxer`, or the row of muxers without one of their own.
 const Container& container_of(const AVOutputFormat* muxer);
 
+// Whether pictures of `codec` say their pixel aspect ratio where a
+// container of one picture stream (image files, GIF, WebP) holds nothing
+// of its own: PNG's pHYs, JFIF's density, TIFF's resolution, GIF's aspect
+// byte, PCX and DPX. BMP, WebP, PPM, TGA, JPEG 2000, ... have none.
+// Containers of video streams hold it themselves.
+bool picture_holds_aspect(AVCodecID codec);
+
 enum class OutputKind {
     Video,
     Still,     // one picture

@@ -61,7 +61,11 @@ ConversionPlan plan_conversion(const FilterSettings& settings, const AVFrame* fi
         const AVPixelFormat full = nearest_full_chroma_format(format);
         plan.notes.push_back(Notice{false, "these settings do not fall on " + format_name(format) +
                                                "'s chroma samples; the pictures are converted once to " +
-                                               format_name(full) + ", so that no chroma moves by part of a sample"});
+                                               format_name(full) +
+                                               ", so that no chroma moves by part of a sample, and written in " +
+                                               format_name(format) + " where the encoder takes it"});
+        // The file stays in the format it would have had: players take 4:2:0.
+        plan.pictures.file_formats = {format};
         format = full;
         layout = plane_layout(format);
         plan.pictures.colour.chroma_location = AVCHROMA_LOC_UNSPECIFIED;

@@ -95,18 +95,27 @@ bool takes_odd_subsampled_sides(const AVCodec* codec) {
 
 AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat pictures,
                                   std::span<const AVPixelFormat> preferred, int w, int h) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pictures);
+    const int alpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0 ? 1 : 0;
+    const AVPixelFormat wanted = preferred.empty() ? pictures : preferred.front();
     if (codec->id == AV_CODEC_ID_MJPEG) {
-        // JPEG's own full-range formats: the pictures', else full colour resolution.
-        if (is_jpeg_yuv(pictures) && supports(codec, pictures)) {
-            return pictures;
+        // JPEG's own full-range formats, the one nearest to what the file
+        // should hold, as the ffmpeg program chooses: yuv420p becomes
+        // yuvj420p, RGB yuvj444p.
+        std::vector<AVPixelFormat> jpeg;
+        for (const AVPixelFormat format : {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P}) {
+            if (supports(codec, format)) {
+                jpeg.push_back(format);
+            }
         }
-        if (supports(codec, AV_PIX_FMT_YUVJ444P)) {
-            return AV_PIX_FMT_YUVJ444P;
+        if (!jpeg.empty()) {
+            jpeg.push_back(AV_PIX_FMT_NONE);
+            return avcodec_find_best_pix_fmt_of_list(jpeg.data(), wanted, alpha, nullptr);
         }
     }
     const AVPixelFormat* formats = encoder_pixel_formats(codec);
     if (formats == nullptr) {
-        return pictures;  // it takes any (rawvideo)
+        return wanted;  // it takes any (rawvideo)
     }
     const auto fits = [&](AVPixelFormat format) {
         return takes_odd_subsampled_sides(codec) || subsampling_fits(format, w, h);
@@ -126,9 +135,7 @@ AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat pictures,
         candidates = std::move(all);
     }
     candidates.push_back(AV_PIX_FMT_NONE);
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pictures);
-    const bool alpha = desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-    return avcodec_find_best_pix_fmt_of_list(candidates.data(), pictures, alpha ? 1 : 0, nullptr);
+    return avcodec_find_best_pix_fmt_of_list(candidates.data(), wanted, alpha, nullptr);
 }
 
 std::string profile_name(AVCodecID codec, AVPixelFormat format) {

@@ -63,12 +63,14 @@ void set_video_defaults(AVCodecContext* encoder, int w, int h, AVPixelFormat for
                         AVRational sample_aspect_ratio);
 
 // The pixel format w x h pictures of `pictures` are encoded in with
-// `codec`: the first of `preferred` the encoder takes, else the one nearest
-// to `pictures` that it takes (FFmpeg's judgement), else `pictures` itself
-// for an encoder that takes any (rawvideo). H.264 and H.265 encoders take
-// chroma subsampled across a side only when that side is even: 4:2:0 needs
-// both, 4:2:2 an even width. JPEG is full range: a picture's yuvj format,
-// else yuvj444p.
+// `codec`: the first of `preferred` (the formats the file should hold, best
+// first) the encoder takes, else the one nearest to the first of them that
+// it takes (FFmpeg's judgement), else that first one itself for an encoder
+// that takes any (rawvideo). H.264 and H.265 encoders take chroma
+// subsampled across a side only when that side is even: 4:2:0 needs both,
+// 4:2:2 an even width. JPEG is full range: the yuvj format nearest to the
+// first of `preferred`, as the ffmpeg program chooses (yuvj420p for
+// yuv420p, yuvj444p for RGB).
 AVPixelFormat choose_pixel_format(const AVCodec* codec, AVPixelFormat pictures,
                                   std::span<const AVPixelFormat> preferred, int w, int h);
 

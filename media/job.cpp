@@ -36,6 +36,9 @@ void ConvertJob::read_settings(const JobRequest& request) {
     settings_ = asked_;
     const OutputGeometry geometry = compute_output_geometry(settings_, input_->width(), input_->height());
     output_size_ = FrameSize{geometry.w, geometry.h};
+    const AVRational sar = input_->sample_aspect_ratio();
+    aspect_ = display_aspect(settings_, FrameSize{input_->width(), input_->height()}, output_size_,
+                             Ratio{sar.num, sar.den}, request.packing);
     timeline_ = Timeline(input_->demuxer().start_time());
 }
 
@@ -51,7 +54,17 @@ void ConvertJob::open_output(const OutputFormat& format, const std::string& path
     const FrameSize source{input_->width(), input_->height()};
     VideoTags tags;
     tags.frame_rate = input_->demuxer().frame_rate();
-    tags.sample_aspect_ratio = input_->sample_aspect_ratio();
+    // An input that names no aspect gets none where its pixels stay square.
+    const bool unnamed = input_->sample_aspect_ratio().num <= 0;
+    if (!unnamed || !(aspect_.sample_aspect == Ratio{1, 1})) {
+        tags.sample_aspect_ratio =
+            AVRational{static_cast<int>(aspect_.sample_aspect.num), static_cast<int>(aspect_.sample_aspect.den)};
+    }
+    VideoEncoding encoding = encoding_;
+    if (aspect_.squeezed) {
+        encoding.width = aspect_.size.w;
+        encoding.height = aspect_.size.h;
+    }
     tags.stereo_layout = output_stereo_layout(settings_, stereo_, declared_);
     tags.field_order = output_field_order(settings_, source, output_size_, input_->field_order());
     // A still picture is one frame: nothing else of the input goes along.
@@ -59,11 +72,11 @@ void ConvertJob::open_output(const OutputFormat& format, const std::string& path
     if (!carries) {
         timeline_ = Timeline();
     }
-    video_ = std::make_unique<VideoOutput>(*muxer_, plan_->pictures, encoding_, tags, timeline_, notices_);
+    video_ = std::make_unique<VideoOutput>(*muxer_, plan_->pictures, encoding, tags, timeline_, notices_);
     if (carries) {
         const AVFormatContext* file = input_->demuxer().format();
         streams_ = std::make_unique<StreamMap>(file, input_->demuxer().video_index(), *muxer_, timeline_,
-                                               output_size_.w, output_size_.h, notices_);
+                                               aspect_.size.w, aspect_.size.h, notices_);
         carry_file_tags(file, *muxer_, timeline_);
     }
     muxer_->open(path);

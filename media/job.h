@@ -22,6 +22,7 @@
 #include <string>
 
 #include "core/anaglyph.h"
+#include "core/display_aspect.h"
 #include "core/filter_settings.h"
 #include "media/conversion.h"
 #include "media/input.h"
@@ -41,6 +42,8 @@ struct JobRequest {
     // StereoMode, MP4's stereo side data) where it says the left eye is
     // elsewhere than the mode reads it.
     bool follow_stereo_metadata = true;
+    // How INPUT packs its views and how OUTPUT should (--half, --output-packing).
+    PackingChoice packing;
     InputOptions input;
     VideoEncoding encoding;
     std::int64_t max_frames = 0;  // frames written at most (ffmpeg's -frames:v); 0: all
@@ -64,7 +67,11 @@ class ConvertJob {
     // the same corrected to fit the input (output_size() is theirs).
     const FilterSettings& asked_settings() const { return asked_; }
     const FilterSettings& settings() const { return settings_; }
+    // The converted frames' size; the file's is aspect().size, squeezed
+    // when a half output of a full input is asked for.
     FrameSize output_size() const { return output_size_; }
+    // How the output displays: its pixel aspect and packing.
+    const DisplayAspect& aspect() const { return aspect_; }
 
     // For a still output from a video: makes frame `index` the one
     // converted. False when the input ends before (Input::frames_in_input()
@@ -105,6 +112,7 @@ class ConvertJob {
     FilterSettings asked_;
     FilterSettings settings_;
     FrameSize output_size_;
+    DisplayAspect aspect_;
     Timeline timeline_;
 
     Notices notices_;

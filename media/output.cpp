@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <span>
 
+#include "core/display_aspect.h"
 #include "media/libav_compat.h"
 #include "media/picture_planes.h"
 
@@ -62,12 +63,14 @@ VideoOutput::VideoOutput(Muxer& muxer, const PictureFormat& pictures, const Vide
       stream_index_(muxer.add_stream()),
       encoder_(chosen_encoder(muxer, encoding)) {
     const AVCodec* codec = encoder_.context()->codec;
+    const int w = encoding.width > 0 ? encoding.width : pictures.w;
+    const int h = encoding.height > 0 ? encoding.height : pictures.h;
     const AVPixelFormat pixel_format =
         encoding.pixel_format != AV_PIX_FMT_NONE
             ? encoding.pixel_format
-            : choose_pixel_format(codec, pictures.format, preferred_formats(pictures), pictures.w, pictures.h);
+            : choose_pixel_format(codec, pictures.format, preferred_formats(pictures), w, h);
     AVCodecContext* encoder = encoder_.context();
-    set_video_defaults(encoder, pictures.w, pictures.h, pixel_format, tags.frame_rate, tags.sample_aspect_ratio);
+    set_video_defaults(encoder, w, h, pixel_format, tags.frame_rate, tags.sample_aspect_ratio);
     const ColourDescription colour =
         converted_colour(pictures.format, pictures.colour, pixel_format, pictures.yuv_matrix);
     encoder->colorspace = colour.matrix;
@@ -78,15 +81,18 @@ VideoOutput::VideoOutput(Muxer& muxer, const PictureFormat& pictures, const Vide
     const std::string name = codec->name;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixel_format);
     const std::string options = "cannot set up the " + name + " encoder";
-    if (codec->id == AV_CODEC_ID_MJPEG) {
-        // JPEG's quality scale: 2 is near the best, files stay reasonable.
+    if (codec->id == AV_CODEC_ID_MJPEG && muxer.format().kind == OutputKind::Video) {
+        // A motion-JPEG video at JPEG's quality scale 2, near the best: the
+        // encoder's default bit rate would blur it. Pictures (a still, a
+        // sequence) keep the encoder's defaults, as the ffmpeg program
+        // writes them.
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
         encoder->global_quality = FF_QP2LAMBDA * 2;
     }
     // Version 3 codes slices in parallel and guards each with a CRC. It cuts
     // every picture into at least two columns of slices, each at least one
     // chroma sample wide: narrower pictures keep the encoder's default.
-    if (name == "ffv1" && desc != nullptr && AV_CEIL_RSHIFT(pictures.w, desc->log2_chroma_w) >= 2) {
+    if (name == "ffv1" && desc != nullptr && AV_CEIL_RSHIFT(w, desc->log2_chroma_w) >= 2) {
         encoder->level = 3;
         check(av_opt_set(encoder->priv_data, "slicecrc", "1", 0), options);
     }
@@ -101,15 +107,15 @@ VideoOutput::VideoOutput(Muxer& muxer, const PictureFormat& pictures, const Vide
               options);
     }
     encoder_.open(muxer.stream(stream_index_), muxer.muxer(),
-                  "cannot encode " + quoted(muxer.name()) + " with " + name + " at " + std::to_string(pictures.w) +
-                      "x" + std::to_string(pictures.h));
+                  "cannot encode " + quoted(muxer.name()) + " with " + name + " at " + std::to_string(w) + "x" +
+                      std::to_string(h));
     if (encoding.pixel_format == AV_PIX_FMT_NONE) {
         note_pixel_format(codec, pixel_format, notices);
     }
     tag_stream(tags, notices);
     pool_.push_back(new_picture());
-    to_encoder_.emplace(ScaleTarget{pictures.w, pictures.h, pixel_format,
-                                    colour_options(pictures.format, pictures.colour, pixel_format, colour)});
+    to_encoder_.emplace(
+        ScaleTarget{w, h, pixel_format, colour_options(pictures.format, pictures.colour, pixel_format, colour)});
 }
 
 void VideoOutput::note_pixel_format(const AVCodec* codec, AVPixelFormat chosen, Notices& notices) {
@@ -119,9 +125,10 @@ void VideoOutput::note_pixel_format(const AVCodec* codec, AVPixelFormat chosen, 
         return;
     }
     // What an even size would have given, to tell what the odd one forced.
-    const AVPixelFormat even =
-        choose_pixel_format(codec, pictures_.format, preferred_formats(pictures_), 2 * pictures_.w, 2 * pictures_.h);
-    const std::string size = std::to_string(pictures_.w) + "x" + std::to_string(pictures_.h);
+    const int w = encoder_.context()->width;
+    const int h = encoder_.context()->height;
+    const AVPixelFormat even = choose_pixel_format(codec, pictures_.format, preferred_formats(pictures_), 2 * w, 2 * h);
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
     if (!takes_odd_subsampled_sides(codec) && even != chosen) {
         const std::string standard = codec->id == AV_CODEC_ID_H264 ? "H.264" : "H.265";
         notices.push_back(Notice{false, quoted(muxer_.name()) + " is " + size + " pixels and " + standard +
@@ -171,6 +178,18 @@ void VideoOutput::tag_stream(const VideoTags& tags, Notices& notices) {
     }
     if (tags.stereo_layout) {
         tag_stereo_layout(*tags.stereo_layout);
+    }
+    const AVRational sar = tags.sample_aspect_ratio;
+    if (sar.num > 0 && sar.num != sar.den && muxer_.container().one_picture_stream &&
+        !picture_holds_aspect(encoder->codec_id)) {
+        const auto shape = [encoder](AVRational pixel) {
+            return ratio_text(
+                make_ratio(std::int64_t{pixel.num} * encoder->width, std::int64_t{pixel.den} * encoder->height));
+        };
+        notices.push_back(Notice{true, quoted(muxer_.name()) + " cannot hold the pixel aspect ratio " +
+                                           ratio_text(Ratio{sar.num, sar.den}) + " (" + encoder->codec->name +
+                                           " pictures have none): it displays at " + shape(AVRational{1, 1}) +
+                                           " instead of " + shape(sar)});
     }
 }
 

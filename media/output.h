@@ -1,10 +1,10 @@
 // The converted video's way out: pictures handed in one at a time, placed
 // on the encoder's time base, brought to the pixel format the encoder takes
-// where theirs differs, encoded and handed to the muxer. Pictures come in
-// one pixel format (the source's own for the copy modes, the core's 32-bit
-// pixels for the anaglyph) and are encoded in the first of the formats the
-// file should hold that the encoder takes, else in the nearest it takes;
-// the colour tags go along.
+// where theirs differs (and to the size asked, where one is), encoded and
+// handed to the muxer. Pictures come in one pixel format (the source's own
+// for the copy modes, the core's 32-bit pixels for the anaglyph) and are
+// encoded in the first of the formats the file should hold that the encoder
+// takes, else in the nearest it takes; the colour tags go along.
 #pragma once
 
 #include <cstdint>
@@ -42,12 +42,16 @@ struct VideoEncoding {
     bool quiet = false;      // silences the encoders' own logs too
     // The encoder's pixel format, whatever the pictures; NONE: chosen.
     AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
+    // The encoded pictures' size; 0: the pictures' own. Another size
+    // scales them with libswscale (a half packing's squeeze).
+    int width = 0;
+    int height = 0;
 };
 
 // What the video stream says besides its pictures.
 struct VideoTags {
-    AVRational frame_rate{0, 1};  // the input's; 0/1 when unknown
-    AVRational sample_aspect_ratio{0, 1};
+    AVRational frame_rate{0, 1};                  // the input's; 0/1 when unknown
+    AVRational sample_aspect_ratio{0, 1};         // 0/1: none said
     std::optional<StereoLayout> stereo_layout;    // tagged where the container can say it
     AVFieldOrder field_order = AV_FIELD_UNKNOWN;  // the container's flag
     // The input video whose tags (language, title, timecode, ...),

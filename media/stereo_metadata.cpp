@@ -1,5 +1,6 @@
 #include "media/stereo_metadata.h"
 
+#include "core/display_aspect.h"
 #include "core/printable.h"
 #include "media/libav_compat.h"
 
@@ -11,12 +12,12 @@ namespace ocuvex::media {
 
 namespace {
 
-// The packing each mode reads its input as.
+// The packing each mode reads its input as, in the core's words.
 StereoPacking input_packing(std::int32_t mode) {
-    switch (mode) {
-    case MODE_AB_TO_SBS:
+    switch (input_layout(mode)) {
+    case ViewLayout::AboveBelow:
         return StereoPacking::AboveBelow;
-    case MODE_DEINTERLACE:
+    case ViewLayout::Rows:
         return StereoPacking::Lines;
     default:
         return StereoPacking::SideBySide;

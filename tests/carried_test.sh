@@ -5,7 +5,8 @@
 # the container cannot hold as they are, a timeline that starts late (with
 # an A/V-sync probe: a beep and a flash at the same moment), the stereo
 # layout in and out for every mode, the other output formats and image
-# sequences, and an encoder that prints by itself. Each case has a strict
+# sequences, an encoder that prints by itself, and the pixel aspect of half
+# packings in every container that holds one. Each case has a strict
 # pass condition; one case per CTest test (see --list).
 # shellcheck source=tests/media_test_lib.sh
 source "$(dirname "$0")/media_test_lib.sh"
@@ -65,7 +66,7 @@ case_chapters() {
     want=$(chapters in.mkv)
     [ "$(echo "$want" | wc -l)" -eq 2 ] || fail "the input has no chapters: $want"
     for out in out.mp4 out.mkv out.mov; do
-        convert --mode anaglyph in.mkv "$out"
+        convert --half --mode anaglyph in.mkv "$out"
         said
         [ "$(chapters "$out")" = "$want" ] || fail "$out chapters: $(chapters "$out")"
         [ "$(probe -show_entries format_tags=title -of default=nw=1:nk=1 "$out")" = "Holiday" ] ||
@@ -85,14 +86,14 @@ case_attachments() {
     ff -i subs.srt subs.ass
     make_av in.mkv 1 -i subs.ass -map 0 -map 1 -map 2 -c:v libx264 -c:a aac -c:s ass \
         -attach font.ttf -metadata:s:t mimetype=application/x-truetype-font
-    convert --mode sbs-to-ab in.mkv out.mkv
+    convert --half --mode sbs-to-ab in.mkv out.mkv
     said
     [ "$(stream_codecs out.mkv)" = "h264,aac,ass,ttf" ] || fail "Matroska streams: $(stream_codecs out.mkv)"
     ff -dump_attachment:t:0 got.ttf -i out.mkv 2>/dev/null
     same_file font.ttf got.ttf && [ "$(tag out.mkv t:0 filename)" = "font.ttf" ] || fail "the font changed"
     [ "$(packets in.mkv s:0)" = "$(packets out.mkv s:0)" ] || fail "the ASS subtitles changed"
 
-    convert --mode sbs-to-ab in.mkv out.mp4
+    convert --half --mode sbs-to-ab in.mkv out.mp4
     said "ocuvex: note: stream 2 (ass subtitle) becomes mov_text: 'out.mp4' cannot hold ass" \
         "ocuvex: warning: stream 3 (ttf attachment 'font.ttf') left out: 'out.mp4' cannot hold attachments"
     [ "$(stream_codecs out.mp4)" = "h264,aac,mov_text" ] || fail "MP4 streams: $(stream_codecs out.mp4)"
@@ -106,7 +107,7 @@ case_cover() {
     ff -f lavfi -i "testsrc2=size=16x16" -frames:v 1 cover.png
     make_av in.mp4 1 -i cover.png -map 0 -map 1 -map 2 -c:v libx264 -c:a aac -c:v:1 copy -disposition:v:1 attached_pic
     [ "$(disposition in.mp4 v:1 attached_pic)" = 1 ] || fail "the input has no cover"
-    convert --mode anaglyph in.mp4 out.mkv
+    convert --half --mode anaglyph in.mp4 out.mkv
     said
     [ "$(stream_codecs out.mkv)" = "h264,aac,png" ] && [ "$(disposition out.mkv v:1 attached_pic)" = 1 ] &&
         [ "$(tag out.mkv v:1 mimetype)" = "image/png" ] || fail "no Matroska cover: $(stream_codecs out.mkv)"
@@ -126,7 +127,7 @@ case_cover() {
     if "$ocuvex" convert song.mp3 song.mkv 2>err; then fail "a song's cover was converted as its video"; fi
     said "ocuvex: 'song.mp3' has no video stream, only a cover picture (--video-stream 0 converts that picture)"
     [ ! -e song.mkv ] || fail "a refused song left song.mkv"
-    convert --mode sbs-to-ab --video-stream 0 song.mp3 song.png
+    convert --half --mode sbs-to-ab --video-stream 0 song.mp3 song.png
     said
     [ "$(probe -show_entries stream=width,height -of csv=p=0 song.png)" = 8,32 ] || fail "the cover as a picture"
     ok
@@ -137,13 +138,13 @@ case_cover() {
 case_two_video_streams() {
     ff -f lavfi -i "testsrc2=size=64x36:rate=25:duration=0.4" -f lavfi -i "testsrc=size=32x18:rate=25:duration=0.4" \
         -map 0 -map 1 -c:v libx264 -metadata:s:v:1 title=inset in.mkv
-    convert --mode sbs-to-ab in.mkv out.mkv
+    convert --half --mode sbs-to-ab in.mkv out.mkv
     said
     sizes() { probe -show_entries stream=width,height -of csv=p=0 "$1" | sed 's/,*$//' | grep . | paste -sd' '; }
     [ "$(sizes out.mkv)" = "32,72 32,18" ] || fail "default: sizes $(sizes out.mkv)"
     [ "$(packets in.mkv v:1)" = "$(packets out.mkv v:1)" ] && [ "$(tag out.mkv v:1 title)" = inset ] ||
         fail "the second video stream changed"
-    convert --mode sbs-to-ab --video-stream 1 in.mkv picked.mkv
+    convert --half --mode sbs-to-ab --video-stream 1 in.mkv picked.mkv
     said
     [ "$(sizes picked.mkv)" = "16,36 64,36" ] &&
         [ "$(tag picked.mkv v:0 title)" = inset ] || fail "--video-stream 1 converted another stream"
@@ -154,7 +155,7 @@ case_two_video_streams() {
     # is left out with a warning.
     ff -f lavfi -i "testsrc2=size=64x36:rate=25:duration=0.4" -f lavfi -i "testsrc=size=32x18:rate=30:duration=0.4" \
         -map 0 -map 1 -c:v:0 libx264 -c:v:1 libtheora -metadata:s:v:1 title=inset theora.mkv
-    convert --mode sbs-to-ab theora.mkv theora.mp4
+    convert --half --mode sbs-to-ab theora.mkv theora.mp4
     said "ocuvex: note: stream 1 (theora video) becomes h264: 'theora.mp4' cannot hold theora"
     [ "$(stream_codecs theora.mp4)" = h264,h264 ] && [ "$(frame_count theora.mp4 v:1)" = 12 ] ||
         fail "the Theora stream: $(stream_codecs theora.mp4)"
@@ -210,11 +211,11 @@ case_rotation() {
     }
     [ "$(rotation in.mp4)" = -90 ] || fail "the input is not turned: $(rotation in.mp4)"
     for out in out.mp4 out.mov; do
-        convert --mode sbs-to-ab in.mp4 "$out"
+        convert --half --mode sbs-to-ab in.mp4 "$out"
         said
         [ "$(rotation "$out")" = -90 ] || fail "$out rotation: $(rotation "$out")"
     done
-    convert --mode sbs-to-ab in.mp4 out.mkv
+    convert --half --mode sbs-to-ab in.mp4 out.mkv
     if [ "$(rotation out.mkv)" = -90 ]; then
         said
     else
@@ -337,7 +338,7 @@ case_stereo_in() {
         local swap=() other=(--swap)
         [ "$expect_swap" = yes ] && swap=(--swap) && other=()
         convert -q --codec ffv1 --mode "$mode" "$source" want.mkv "${swap[@]}"
-        convert --codec ffv1 --mode "$mode" tagged.mkv out.mkv
+        convert --codec ffv1 --half --mode "$mode" tagged.mkv out.mkv
         if [ "$expect_swap" = yes ]; then
             grep -q "^ocuvex: note: 'tagged.mkv' says the left eye is in .*: the views are exchanged" err &&
                 [ "$(wc -l <err)" -eq 1 ] || fail "$mode of $layout: no line: $(cat err)"
@@ -371,7 +372,7 @@ deinterlace row_interleaved_rl 36 no
 LIST
     # A layout the mode does not read: said, and not used.
     ff -i plain.mkv -c copy -metadata:s:v stereo_mode=top_bottom tagged.mkv
-    convert --codec ffv1 --mode sbs-to-ab tagged.mkv out.mkv
+    convert --half --codec ffv1 --mode sbs-to-ab tagged.mkv out.mkv
     said "ocuvex: note: 'tagged.mkv' says its pictures are above/below, left eye in the top half; the mode reads side-by-side pictures, so that is not used"
     # MP4's stereo side data, as this FFmpeg writes and reads it.
     ff -i plain.mkv -c:v libx264 -crf 0 -metadata:s:v stereo_mode=right_left -strict unofficial rl.mp4
@@ -450,7 +451,7 @@ out.webm vp9,opus
 out.avi mpeg4,aac
 out.ts mpeg2video,aac
 LIST
-    convert --mode sbs-to-ab in.mkv out.gif
+    convert --half --mode sbs-to-ab in.mkv out.gif
     # GIF takes no yuv420p: the nearest format it takes (which one is FFmpeg's judgement).
     grep -qx "ocuvex: note: gif takes no yuv420p; 'out.gif' is [a-z0-9]*" err &&
         grep -qx "ocuvex: warning: stream 1 (aac audio) left out: 'out.gif' cannot hold audio" err &&
@@ -536,7 +537,7 @@ case_quiet_x265() {
     convert -q --codec libx265 --mode anaglyph in.mkv quiet.mkv
     said
     # Without --quiet its errors only, not its 22 lines of information.
-    convert --codec libx265 --mode anaglyph in.mkv plain.mkv
+    convert --half --codec libx265 --mode anaglyph in.mkv plain.mkv
     ! grep -q '^x265 \[\(info\|warning\)\]' err || fail "x265 printed: $(cat err)"
     [ "$(stream_codecs quiet.mkv)" = hevc,aac ] && [ "$(frame_count quiet.mkv)" -eq 10 ] ||
         fail "x265: $(stream_codecs quiet.mkv)"
@@ -580,6 +581,52 @@ LIST
         [ "$(stream_value "$out" v:0 sample_aspect_ratio)" = 9:8 ] ||
             fail "$out pixel aspect $(stream_value "$out" v:0 sample_aspect_ratio)"
     done
+    ok
+}
+
+# --- half packings: the pixel aspect in every container that stores one
+# (MP4, MKV, MOV, WebM, PNG, JPEG, TIFF), a warning where a picture cannot
+# (BMP), the stereo tags as without --half, and the note that names --half
+# when the views look squeezed
+case_half_packing() {
+    ff -f lavfi -i "testsrc2=size=64x36:rate=10:duration=0.5" -pix_fmt yuv420p -c:v libx264 half.mkv
+    local ext
+    for ext in mp4 mkv mov webm png jpg tif; do
+        convert -q --half --mode sbs-to-ab half.mkv "out.$ext"
+        [ "$(stream_value "out.$ext" v:0 sample_aspect_ratio)" = 4:1 ] ||
+            fail ".$ext: pixel aspect $(stream_value "out.$ext" v:0 sample_aspect_ratio), not 4:1"
+        ok
+    done
+    convert --half --mode anaglyph half.mkv out.bmp
+    said "ocuvex: warning: 'out.bmp' cannot hold the pixel aspect ratio 2:1 (bmp pictures have none): it displays \
+at 8:9 instead of 16:9"
+    # The layout tags are those of a full input: neither tag says half.
+    convert -q --codec ffv1 --half --mode sbs-to-ab --swap half.mkv tagged.mkv
+    [ "$(stereo_tag tagged.mkv)" = top_bottom ] || fail "half sbs-to-ab --swap tagged '$(stereo_tag tagged.mkv)'"
+    # A full side-by-side frame squeezed to half for a TV: 4:2:0 H.264 at
+    # half the width, still tagged side by side.
+    ff -i half.mkv -c copy -metadata:s:v stereo_mode=left_right lr.mkv
+    convert -q --output-packing half lr.mkv tv.mkv
+    [ "$(stream_value tv.mkv v:0 width)x$(stream_value tv.mkv v:0 height)" = 32x36 ] &&
+        [ "$(stream_value tv.mkv v:0 pix_fmt)" = yuv420p ] && [ "$(stereo_tag tv.mkv)" = left_right ] ||
+        fail "squeezed: $(stream_value tv.mkv v:0 width)x$(stream_value tv.mkv v:0 height)," \
+            "$(stream_value tv.mkv v:0 pix_fmt), '$(stereo_tag tv.mkv)'"
+    # Views of 8:9 read as full: one line names --half; none under --quiet,
+    # with --half, nor for nop, whose output is the same either way.
+    convert --mode sbs-to-ab half.mkv full.mkv
+    said "ocuvex: note: each view of 'half.mkv' displays at 8:9; if its views are squeezed (half side-by-side), \
+--half displays each at 16:9"
+    convert -q --mode sbs-to-ab half.mkv full.mkv
+    said
+    convert --half --mode sbs-to-ab half.mkv full.mkv
+    said
+    convert half.mkv nop.mkv
+    said
+    # --half on a full frame of 16:9 views (3840x1080 scaled down): the other way round.
+    ff -f lavfi -i "testsrc2=size=128x36:rate=10:duration=0.2" -pix_fmt yuv420p -c:v libx264 wide.mkv
+    convert --half --mode sbs-to-ab wide.mkv wide_out.mkv
+    said "ocuvex: note: with --half each view of 'wide.mkv' displays at 32:9; if its views are not squeezed (full \
+side-by-side), each displays at 16:9 without --half"
     ok
 }
 

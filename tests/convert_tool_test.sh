@@ -91,6 +91,14 @@ case_stills() {
         "$ocuvex" convert -q "out.$ext" "again.$ext" || fail "reading .$ext back failed"
         ok
     done
+    # A JPEG of a 4:2:0 video is what ffmpeg writes: yuvj420p at the
+    # encoder's default quality, the same bytes.
+    ff -f lavfi -i "testsrc2=size=64x36:rate=10:duration=0.3" -pix_fmt yuv420p -c:v libx264 v420.mp4
+    ff -i v420.mp4 -frames:v 1 theirs.jpg
+    "$ocuvex" convert -q v420.mp4 ours.jpg || fail "a JPEG of a video failed"
+    [ "$(stream_value ours.jpg v:0 pix_fmt)" = yuvj420p ] && cmp -s ours.jpg theirs.jpg ||
+        fail "the JPEG is $(stream_value ours.jpg v:0 pix_fmt), $(stat -c %s ours.jpg) bytes where ffmpeg's are \
+$(stat -c %s theirs.jpg)"
     # A name the image2 muxer would take for a pattern is written as it stands.
     "$ocuvex" convert -q odd.png 'frame%d.png' && [ -s 'frame%d.png' ] && [ ! -e frame1.png ] ||
         fail "a picture named frame%d.png went elsewhere: $(ls)"

@@ -76,10 +76,15 @@ bool any_pixel_outside(const Job& job) {
 // The definition of a plan on the grid, from the pixel definitions alone:
 // every destination element covers frame pixels that are all unwritten, all
 // fill, or all moved by one translation onto exactly the pixels of one source
-// element.
+// element. Views on alternate rows take the element rows of their parity
+// instead, where the height has whole element rows, an even count of them.
 bool moves_whole_elements(const Job& job, std::int32_t shift_x, std::int32_t shift_y) {
     if (any_pixel_outside(job)) {
         return true;  // nothing is written
+    }
+    if (job.settings.mode == MODE_DEINTERLACE && shift_y > 0) {
+        const bool empty = job.dst.w == 0 || job.dst.h == 0;
+        return empty || (job.src.h % (2 << shift_y) == 0 && moves_whole_elements(job, shift_x, 0));
     }
     const FrameSize plane = plane_size(job.dst, shift_x, shift_y);
     for (std::int32_t erow = 0; erow < plane.h; ++erow) {
@@ -134,9 +139,24 @@ TEST(CopyPlan, FourByteElementsWithoutSubsamplingGiveConvertFrameBitForBit) {
     }
 }
 
+// The source element row that destination element row `erow` takes when its
+// first frame pixel comes from source row `origin_row`: the one under that
+// pixel; for views on alternate rows, counting lines from the top, element
+// line k of the view whose line j is source line 2j + p takes source element
+// line 2k + p, as FFmpeg's stereo3d gives each field its chroma.
+std::int32_t source_element_row(const Job& job, std::int32_t shift_y, std::int32_t erow, std::int64_t origin_row) {
+    if (job.settings.mode != MODE_DEINTERLACE || shift_y == 0) {
+        return element_row(static_cast<std::int32_t>(origin_row), job.src.h, shift_y);
+    }
+    const std::int32_t k = plane_size(job.dst, 0, shift_y).h - 1 - erow;
+    const auto parity = static_cast<std::int32_t>((job.src.h - 1 - origin_row) & 1);
+    return plane_size(job.src, 0, shift_y).h - 1 - (2 * k + parity);
+}
+
 // Every element size a picture has, every subsampling FFmpeg knows (4:1:0
 // included), against a per-element remap: each destination element takes the
-// source element under the source pixel that its first frame pixel comes from.
+// source element under the source pixel that its first frame pixel comes from
+// (for views on alternate rows, see source_element_row).
 TEST(CopyPlan, EveryElementSizeAndSubsamplingMatchesAPerElementRemap) {
     std::mt19937 rng(12);
     const std::int32_t sizes[] = {1, 2, 3, 4, 6, 8, 12, 16};
@@ -173,7 +193,7 @@ TEST(CopyPlan, EveryElementSizeAndSubsamplingMatchesAPerElementRemap) {
                     want = fill;
                 } else if (!nothing && o.kind == PixelOrigin::Kind::source) {
                     want = src.element(static_cast<std::int32_t>(o.x >> format.shift_x),
-                                       element_row(static_cast<std::int32_t>(o.row), job.src.h, format.shift_y));
+                                       source_element_row(job, format.shift_y, erow, o.row));
                 }
                 ASSERT_EQ(std::memcmp(dst.element(ex, erow), want, format.element_bytes), 0)
                     << "mode " << job.settings.mode << " swap " << int{job.settings.swap_lr} << " src " << job.src.w
@@ -212,8 +232,12 @@ TEST(CopyPlan, GridCheckEdgeCases) {
         {"whole odd frame, 4:2:0", MODE_NOP, 5, 5, 1, 1, true, none},
         {"swap, odd half width", MODE_NOP, 6, 4, 1, 1, false, swap},
         {"swap, odd last column unwritten", MODE_NOP, 9, 4, 1, 1, true, swap},
-        {"deinterlace under vertical subsampling", MODE_DEINTERLACE, 8, 8, 1, 1, false, none},
-        {"deinterlace, 4:4:0", MODE_DEINTERLACE, 8, 8, 0, 1, false, none},
+        {"deinterlace, 4:2:0, a height of whole chroma row pairs", MODE_DEINTERLACE, 8, 8, 1, 1, true, none},
+        {"deinterlace, 4:2:0, an odd count of chroma rows", MODE_DEINTERLACE, 8, 6, 1, 1, false, none},
+        {"deinterlace, 4:2:0, odd height", MODE_DEINTERLACE, 8, 9, 1, 1, false, none},
+        {"deinterlace, 4:4:0", MODE_DEINTERLACE, 8, 8, 0, 1, true, none},
+        {"deinterlace, 4:1:0", MODE_DEINTERLACE, 16, 16, 2, 2, true, swap},
+        {"deinterlace, 4:1:0, chroma rows of 4 an odd count", MODE_DEINTERLACE, 16, 12, 2, 2, false, none},
         {"deinterlace, 4:2:2", MODE_DEINTERLACE, 8, 7, 1, 0, true, none},
         {"deinterlace, 4:2:2, odd width", MODE_DEINTERLACE, 7, 8, 1, 0, false, none},
         {"above/below, views of even height", MODE_AB_TO_SBS, 6, 8, 1, 1, true, none},
@@ -253,11 +277,16 @@ TEST(CopyPlan, GridCheckEdgeCases) {
         const OutputGeometry g = compute_output_geometry(s, c.w, c.h);
         EXPECT_EQ(fits_plane_grid(plan_copies(s, {c.w, c.h}, {g.w, g.h}), c.shift_x, c.shift_y), c.fits) << c.what;
     }
-    // Every other row of one view alone: the rows line up, the samples do not.
+    // Every other row of one view alone takes the chroma rows of its parity;
+    // from a later row than the second, no parity is its own.
     CopyPlan even_rows{.src = {4, 8}, .dst = {4, 4}, .rows = 4, .copy_count = 1};
     even_rows.copies[0] = {.src_row_step = 2, .width = 4};
-    EXPECT_FALSE(fits_plane_grid(even_rows, 0, 1));
+    EXPECT_TRUE(fits_plane_grid(even_rows, 0, 1));
     EXPECT_TRUE(fits_plane_grid(even_rows, 1, 0));
+    CopyPlan later_rows{.src = {4, 12}, .dst = {4, 4}, .rows = 4, .copy_count = 1};
+    later_rows.copies[0] = {.src_row = 2, .src_row_step = 2, .width = 4};
+    EXPECT_FALSE(fits_plane_grid(later_rows, 0, 1));
+    EXPECT_TRUE(fits_plane_grid(later_rows, 0, 0));
 }
 
 // A 4:2:0 picture 8 x 5 stored top-down: chroma line k covers picture lines

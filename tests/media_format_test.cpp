@@ -126,7 +126,9 @@ TEST(PixelFormat, TheSourcesOwnWhereTheEncoderTakesItElseTheNearest) {
         {"libx264", AV_PIX_FMT_BGR0, 64, 36, AV_PIX_FMT_YUV444P},  // as ffmpeg: no chroma lost
         {"ffv1", AV_PIX_FMT_NV12, 64, 36, AV_PIX_FMT_YUV420P},
         {"png", AV_PIX_FMT_YUV420P10LE, 4, 4, AV_PIX_FMT_RGB48BE},
-        {"mjpeg", AV_PIX_FMT_YUV420P, 4, 4, AV_PIX_FMT_YUVJ444P},  // JPEG is full range
+        {"mjpeg", AV_PIX_FMT_YUV420P, 4, 4, AV_PIX_FMT_YUVJ420P},  // JPEG is full range; as ffmpeg chooses
+        {"mjpeg", AV_PIX_FMT_YUV422P10LE, 4, 4, AV_PIX_FMT_YUVJ422P},
+        {"mjpeg", AV_PIX_FMT_GBRP, 4, 4, AV_PIX_FMT_YUVJ444P},
         {"mjpeg", AV_PIX_FMT_YUVJ420P, 4, 4, AV_PIX_FMT_YUVJ420P},
     });
 }

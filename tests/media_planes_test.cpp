@@ -278,7 +278,12 @@ TEST(ConversionPlan, KeepsTheSourcesFormatOrSaysWhatItConvertsTo) {
     deinterlace.mode = MODE_DEINTERLACE;
     EXPECT_EQ(plan_for(AV_PIX_FMT_YUV422P, 32, 16, deinterlace).pictures.format,
               AV_PIX_FMT_YUV422P);  // no vertical subsampling
-    EXPECT_EQ(plan_for(AV_PIX_FMT_NV12, 32, 16, deinterlace).pictures.format, AV_PIX_FMT_YUV444P);
+    // Each view takes the chroma rows of its parity, as stereo3d does; a
+    // height of an odd count of chroma rows has no such split.
+    EXPECT_EQ(plan_for(AV_PIX_FMT_NV12, 32, 16, deinterlace).pictures.format, AV_PIX_FMT_NV12);
+    plan = plan_for(AV_PIX_FMT_NV12, 32, 18, deinterlace);
+    EXPECT_EQ(plan.pictures.format, AV_PIX_FMT_YUV444P);
+    EXPECT_EQ(plan.pictures.file_formats, std::vector<AVPixelFormat>{AV_PIX_FMT_NV12});  // written as the source
 
     plan = plan_for(AV_PIX_FMT_PAL8, 32, 16, default_settings());
     ASSERT_EQ(plan.notes.size(), 1U);

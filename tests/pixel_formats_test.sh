@@ -2,12 +2,15 @@
 # `ocuvex convert` on the decoded frame's own pixel format, on clips made by
 # the ffmpeg program at test time (64x36, five frames): every copy mode that
 # ffmpeg's stereo3d filter also makes gives its very output, plane for plane
-# and frame for frame, in five pixel formats; bit depth and colour tags are
-# kept; an odd crop of 4:2:0 goes to 4:4:4 once, and says so; centering's
-# fill colour lands in the source's own numbers; the anaglyph goes through
-# RGB with the source's matrix and range; H.264 at an odd size says which
-# profile it gets; ffv1 takes pictures one pixel wide; palette and packed
-# 4:2:2 sources are converted once. One case per CTest test (see --list).
+# and frame for frame, in five pixel formats (deinterlaced 4:2:0 included);
+# half and full packings give stereo3d's pixels and aspect, and a full input
+# squeezed to half is ffmpeg's scale in its own format; bit depth and colour
+# tags are kept; an odd crop of 4:2:0 works in 4:4:4 and is written in
+# 4:2:0, and says so; centering's fill colour lands in the source's own
+# numbers; the anaglyph goes through RGB with the source's matrix and range;
+# H.264 at an odd size says which profile it gets; ffv1 takes pictures one
+# pixel wide; palette and packed 4:2:2 sources are converted once. One case
+# per CTest test (see --list).
 # shellcheck source=tests/media_test_lib.sh
 source "$(dirname "$0")/media_test_lib.sh"
 
@@ -59,6 +62,7 @@ stereo3d_cases='nop - sbsl:sbsl
 nop --swap sbsl:sbsr
 deinterlace - irr:sbsl
 deinterlace --swap irr:sbsr
+deinterlace --swap irl:sbsl
 sbs-to-ab - sbsl:abr
 sbs-to-ab --swap sbsl:abl
 ab-to-sbs - abr:sbsl
@@ -66,20 +70,17 @@ ab-to-sbs --swap abr:sbsr'
 
 # Every such mode, with and without swap, against stereo3d on the same
 # source: the same pixel format and the same frames. Interlaced rows of
-# 4:2:0 cut its chroma rows in two: both then work in 4:4:4 (ffmpeg's
-# format=yuv444p converts as ours does).
+# 4:2:0 give each view the chroma rows of its own parity, as stereo3d does.
 check_stereo3d() {  # PIX_FMT
-    local format=$1 mode swap layout before
+    local format=$1 mode swap layout
     make_source src.nut "$format"
     while read -r mode swap layout; do
         [ "$swap" = - ] && swap=
-        before=
-        [ "$format" = yuv420p ] && [ "$mode" = deinterlace ] && before=format=yuv444p,
         rm -f ours.nut theirs.nut
         # shellcheck disable=SC2086
         "$ocuvex" convert --quiet --codec rawvideo --mode "$mode" $swap src.nut ours.nut 2>err ||
             fail "$format $mode $swap: $(cat err)"
-        ff -i src.nut -vf "${before}stereo3d=$layout" -c:v rawvideo theirs.nut
+        ff -i src.nut -vf "stereo3d=$layout" -c:v rawvideo theirs.nut
         if [ "$(pix_fmt ours.nut)" != "$(pix_fmt theirs.nut)" ]; then
             fail "$format $mode $swap: ours is $(pix_fmt ours.nut), stereo3d=$layout's $(pix_fmt theirs.nut)"
         elif [ "$(frame_sums ours.nut)" != "$(frame_sums theirs.nut)" ] || [ "$(frame_sums ours.nut | wc -l)" -ne 5 ]; then
@@ -94,6 +95,79 @@ case_stereo3d_yuv422p10le() { check_stereo3d yuv422p10le; }
 case_stereo3d_yuv444p12le() { check_stereo3d yuv444p12le; }
 case_stereo3d_gbrp() { check_stereo3d gbrp; }
 case_stereo3d_bgr0() { check_stereo3d bgr0; }
+
+# "WxH SAR DAR" of FILE's video.
+aspect() {
+    probe -select_streams v:0 -show_entries stream=width,height,sample_aspect_ratio,display_aspect_ratio \
+        -of csv=p=0 "$1" | head -n 1 | awk -F, '{ print $1 "x" $2, $3, $4 }'
+}
+
+# Every mode, full and half, either swap, on a 64x36 source of square
+# pixels (16:9): where stereo3d has the same layouts (sbs2l, ab2l and full
+# ones, in and out) the same aspect, and (+) the same pixels, which --half
+# leaves as they are (stereo3d_* compare every layout's); elsewhere the
+# shape written after =. Half in, half out by default; --output-packing
+# full of a half input only declares the aspect.
+half_cases='--mode nop --half|sbs2l:sbs2l
+--mode nop --half --swap --output-packing full|sbs2l:sbsr
+--mode sbs-to-ab --swap|sbsl:abl
+--mode sbs-to-ab --half|+sbs2l:ab2r
+--mode sbs-to-ab --half --swap|sbs2l:ab2l
+--mode sbs-to-ab --half --output-packing full|sbs2l:abr
+--mode ab-to-sbs|abr:sbsl
+--mode ab-to-sbs --half --swap|+ab2r:sbs2r
+--mode ab-to-sbs --half --output-packing full|ab2r:sbsl
+--mode anaglyph|sbsl:arcd
+--mode anaglyph --half --swap|sbs2r:arcd
+--mode deinterlace|=128x18 1:4 16:9
+--mode deinterlace --swap --output-packing full|=128x18 1:2 32:9
+--mode centering --center-width 8 --half --swap|=72x36 1:1 2:1
+--mode alignment --align-horz 2 --half|=60x36 1:1 5:3
+--mode cropping --crop-width 16 --crop-height 12 --swap|=32x12 1:1 8:3'
+case_half_packings() {
+    make_source src.nut yuv420p
+    local options want layout
+    while IFS='|' read -r options want; do
+        rm -f ours.nut theirs.nut
+        # shellcheck disable=SC2086
+        "$ocuvex" convert --quiet --codec rawvideo $options src.nut ours.nut 2>err || fail "$options: $(cat err)"
+        case $want in
+        =*) [ "$(aspect ours.nut)" = "${want#=}" ] || fail "$options: $(aspect ours.nut), not ${want#=}" ;;
+        *)
+            layout=${want#+}
+            ff -i src.nut -vf "stereo3d=$layout" -c:v rawvideo theirs.nut
+            [ "$(aspect ours.nut)" = "$(aspect theirs.nut)" ] ||
+                fail "$options: $(aspect ours.nut), stereo3d=$layout's $(aspect theirs.nut)"
+            [ "$want" = "$layout" ] || [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] ||
+                fail "$options: frames differ from stereo3d=$layout's"
+            ;;
+        esac
+        ok
+    done <<<"$half_cases"
+}
+
+# A full input to a half output: the converted frame squeezed to half its
+# width (side by side) or height (above/below) in the source's own pixel
+# format, as ffmpeg's scale does it, each view showing at its full shape
+# squeezed.
+case_squeeze() {
+    make_source src.nut yuv420p10le
+    local options want filters
+    while IFS='|' read -r options filters want; do
+        rm -f ours.nut theirs.nut
+        # shellcheck disable=SC2086
+        "$ocuvex" convert --quiet --codec rawvideo --output-packing half $options src.nut ours.nut 2>err ||
+            fail "$options: $(cat err)"
+        ff -i src.nut -vf "$filters" -c:v rawvideo theirs.nut
+        [ "$(pix_fmt ours.nut)" = yuv420p10le ] && [ "$(aspect ours.nut)" = "$want" ] ||
+            fail "$options: $(pix_fmt ours.nut) $(aspect ours.nut), not yuv420p10le $want"
+        [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "$options: frames differ from $filters"
+        ok
+    done <<'LIST'
+--mode nop --swap|stereo3d=sbsl:sbsr,scale=32:36:flags=bicubic|32x36 1:1 8:9
+--mode sbs-to-ab|stereo3d=sbsl:abr,scale=32:36:flags=bicubic|32x36 1:1 8:9
+LIST
+}
 
 # 10 bits in, 10 bits out, with the colour tags (BT.2020, PQ) as they are;
 # 12 bits into H.264 become the 10 it takes, with a note.
@@ -121,19 +195,30 @@ case_bit_depth() {
 }
 
 # A crop whose window starts on an odd column of 4:2:0: the job works in
-# 4:4:4, converted once as ffmpeg converts, then cropped as ffmpeg crops;
-# one line says so, none under --quiet.
+# 4:4:4, converted once as ffmpeg converts, then cropped as ffmpeg crops,
+# and the file is 4:2:0 again, as ffmpeg's format=yuv420p makes it; one
+# line says so, none under --quiet.
 case_chroma_fallback() {
     make_source src.nut yuv420p
     local crop="--mode cropping --crop-x 1 --crop-y 3 --crop-width 9 --crop-height 11"
     # shellcheck disable=SC2086
     "$ocuvex" convert --codec rawvideo $crop src.nut ours.nut 2>err || fail "odd crop: $(cat err)"
     [ "$(cat err)" = "ocuvex: note: these settings do not fall on yuv420p's chroma samples; the pictures are \
-converted once to yuv444p, so that no chroma moves by part of a sample" ] || fail "odd crop note: $(cat err)"
-    ff -i src.nut -filter_complex "format=yuv444p,split[a][b];[a]crop=9:11:1:3[l];[b]crop=9:11:33:3[r];[l][r]hstack" \
+converted once to yuv444p, so that no chroma moves by part of a sample, and written in yuv420p where the encoder \
+takes it" ] || fail "odd crop note: $(cat err)"
+    ff -i src.nut -filter_complex \
+        "format=yuv444p,split[a][b];[a]crop=9:11:1:3[l];[b]crop=9:11:33:3[r];[l][r]hstack,format=yuv420p" \
         -c:v rawvideo theirs.nut
-    [ "$(pix_fmt ours.nut)" = yuv444p ] || fail "odd crop of yuv420p gives $(pix_fmt ours.nut)"
-    [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "odd crop differs from ffmpeg's in 4:4:4"
+    [ "$(pix_fmt ours.nut)" = yuv420p ] || fail "odd crop of yuv420p gives $(pix_fmt ours.nut)"
+    [ "$(frame_sums ours.nut)" = "$(frame_sums theirs.nut)" ] || fail "odd crop differs from ffmpeg's"
+    # Deinterlaced 4:2:0 stays 4:2:0 in H.264 (High, which plays everywhere).
+    convert_quiet --mode deinterlace src.nut fields.mp4
+    [ "$(pix_fmt fields.mp4),$(stream_value fields.mp4 v:0 profile)" = "yuv420p,High" ] ||
+        fail "deinterlaced 4:2:0 into H.264: $(pix_fmt fields.mp4),$(stream_value fields.mp4 v:0 profile)"
+    # An odd height in H.264 takes no 4:2:0: the nearest it takes.
+    # shellcheck disable=SC2086
+    convert_quiet $crop src.nut odd.mp4
+    [ "$(pix_fmt odd.mp4)" = yuv422p ] || fail "odd crop into H.264 gives $(pix_fmt odd.mp4)"
     # shellcheck disable=SC2086
     convert_quiet --codec rawvideo $crop src.nut quiet.nut
     # An even window stays in 4:2:0, and silent.

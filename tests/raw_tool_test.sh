@@ -62,13 +62,20 @@ printf '\x00\x00\xff\x00\x00\x00\x00\x00' |
 
 # geometry: one JSON line with the corrected settings
 json=$("$ocuvex" geometry --size 1280x480 --mode cropping --crop-width 640 2>/dev/null)
-want='{"width":2,"height":10,"pitch":8,"settings":{"swap_lr":0,"mode":207,"center_width":0,"align_horz":0,"align_vert":0,"crop_x":0,"crop_y":0,"crop_width":1,"crop_height":10,"fill_color":0}}'
+want='{"width":2,"height":10,"pitch":8,"settings":{"swap_lr":0,"mode":207,"center_width":0,"align_horz":0,"align_vert":0,"crop_x":0,"crop_y":0,"crop_width":1,"crop_height":10,"fill_color":0},"aspect":{"input_layout":"side-by-side","input_packing":"full","view_aspect":"4:3","output_layout":"side-by-side","output_packing":"full","width":2,"height":10,"squeezed":false,"sample_aspect":"1:1","display_aspect":"1:5"}}'
 [ "$json" = "$want" ] || fail "geometry printed $json"
 "$ocuvex" geometry --size 1280x480 --mode cropping --crop-width 640 2>&1 >/dev/null | grep -q "corrected" ||
     fail "no notice of the corrected crop width"
 json=$("$ocuvex" geometry --size 641x3 --mode anaglyph --fill-color ff8000 --swap)
-[ "$json" = '{"width":320,"height":3,"pitch":1280,"settings":{"swap_lr":1,"mode":203,"center_width":0,"align_horz":0,"align_vert":0,"crop_x":0,"crop_y":0,"crop_width":10,"crop_height":10,"fill_color":16744448}}' ] ||
+[ "$json" = '{"width":320,"height":3,"pitch":1280,"settings":{"swap_lr":1,"mode":203,"center_width":0,"align_horz":0,"align_vert":0,"crop_x":0,"crop_y":0,"crop_width":10,"crop_height":10,"fill_color":16744448},"aspect":{"input_layout":"side-by-side","input_packing":"full","view_aspect":"320:3","output_layout":"single","output_packing":null,"width":320,"height":3,"squeezed":false,"sample_aspect":"1:1","display_aspect":"320:3"}}' ] ||
     fail "geometry printed $json"
+# geometry's aspect, as convert declares it: a half side-by-side frame to
+# above/below, and a full one of 16:15 pixels squeezed for a TV.
+aspect_of() { "$ocuvex" geometry "$@" | sed 's/.*"aspect"://'; }
+[ "$(aspect_of --size 640x360 --mode sbs-to-ab --half)" = '{"input_layout":"side-by-side","input_packing":"half","view_aspect":"16:9","output_layout":"above-below","output_packing":"half","width":320,"height":720,"squeezed":false,"sample_aspect":"4:1","display_aspect":"16:9"}}' ] ||
+    fail "half sbs-to-ab: $(aspect_of --size 640x360 --mode sbs-to-ab --half)"
+[ "$(aspect_of --size 1440x576 --sar 16/15 --output-packing half)" = '{"input_layout":"side-by-side","input_packing":"full","view_aspect":"4:3","output_layout":"side-by-side","output_packing":"half","width":720,"height":576,"squeezed":true,"sample_aspect":"16:15","display_aspect":"4:3"}}' ] ||
+    fail "squeezed: $(aspect_of --size 1440x576 --sar 16/15 --output-packing half)"
 
 # usage errors: one line, exit 2
 expect 2 "size" -- "$ocuvex" raw
@@ -85,6 +92,10 @@ expect 2 "unknown command" -- "$ocuvex" "$(printf 'bad\nname\033[2J')"
 expect 2 "takes no value" -- "$ocuvex" raw --size 2x2 --help=1
 expect 2 "takes no value" -- "$ocuvex" geometry --size 2x2 --swap=yes
 expect 2 "missing value" -- "$ocuvex" geometry --size
+expect 2 "expected full or half" -- "$ocuvex" geometry --size 2x2 --output-packing quarter
+expect 2 "the anaglyph has one picture" -- "$ocuvex" geometry --size 2x2 --mode anaglyph --output-packing full
+expect 2 "expected a ratio" -- "$ocuvex" geometry --size 2x2 --sar 0:1
+expect 2 "unknown option" -- "$ocuvex" raw --size 2x2 --half
 expect 0 "" -- "$ocuvex" raw --help
 expect 0 "" -- "$ocuvex" --version
 [ "$(cat "$work/out")" = "ocuvex $version" ] || fail "--version printed '$(cat "$work/out")'"

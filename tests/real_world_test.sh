@@ -63,7 +63,7 @@ case_cut_ts() {
     tail -c +$((size / 3 / 188 * 188 + 1)) whole.ts >cut.ts
     local decodable
     decodable=$(frame_count cut.ts)
-    convert_ok "'cut.ts' is damaged: 2 frames dropped from 2.16 s; 'out.mp4' written" --mode anaglyph cut.ts out.mp4
+    convert_ok "'cut.ts' is damaged: 2 frames dropped from 2.16 s; 'out.mp4' written" --half --mode anaglyph cut.ts out.mp4
     [ "$(stream_codecs out.mp4)" = "h264,aac" ] || fail "cut TS: streams $(stream_codecs out.mp4)"
     [ "$decodable" -gt 20 ] && [ "$(frame_count out.mp4)" = "$decodable" ] ||
         fail "cut TS: $(frame_count out.mp4) frames written of $decodable decodable"
@@ -137,7 +137,7 @@ case_variable_frame_rate() {
         -fps_mode vfr -c:v libx264 vfr.mkv 2>/dev/null ||
         ff -f lavfi -i "testsrc2=size=64x36:rate=30:duration=2" -vf "select='not(mod(n\,3))+gt(n\,30)'" \
             -vsync vfr -c:v libx264 vfr.mkv
-    convert_ok "" --mode anaglyph vfr.mkv out.mp4
+    convert_ok "" --half --mode anaglyph vfr.mkv out.mp4
     [ "$(frame_count out.mp4)" -eq 40 ] || fail "VFR: $(frame_count out.mp4) frames of 40"
     [ "$(frame_times vfr.mkv)" = "$(frame_times out.mp4)" ] ||
         fail "VFR: times differ: $(diff <(frame_times vfr.mkv) <(frame_times out.mp4) | head -4 | tr '\n' ' ')"
@@ -148,7 +148,7 @@ case_variable_frame_rate() {
 # encoder cannot take): the frame rate's time base instead.
 case_mpeg4_from_ts() {
     make_ts in.ts
-    convert_ok "" --codec mpeg4 --mode sbs-to-ab in.ts out.mp4
+    convert_ok "" --half --codec mpeg4 --mode sbs-to-ab in.ts out.mp4
     [ "$(stream_codecs out.mp4)" = "mpeg4,aac" ] || fail "mpeg4: streams $(stream_codecs out.mp4)"
     [ "$(frame_count out.mp4)" -eq 50 ] || fail "mpeg4: $(frame_count out.mp4) frames of 50"
     [ "$(frame_times_from_start in.ts)" = "$(frame_times out.mp4)" ] || fail "mpeg4: frame times differ from the input's"
@@ -180,7 +180,7 @@ case_undecodable_first_frame() {
 # its way to the frame it cannot seek to; standard output is no OUTPUT.
 case_standard_input() {
     make_ts in.ts
-    convert_ok "" --mode sbs-to-ab - out.mp4 <in.ts
+    convert_ok "" --half --mode sbs-to-ab - out.mp4 <in.ts
     [ "$(stream_codecs out.mp4)" = "h264,aac" ] && [ "$(frame_count out.mp4)" -eq 50 ] ||
         fail "from a pipe: $(stream_codecs out.mp4), $(frame_count out.mp4) frames of 50"
     convert_ok "" --frame 37 - piped.png < <(cat in.ts)

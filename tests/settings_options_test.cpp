@@ -92,6 +92,9 @@ TEST(SettingsOptions, EveryOptionRefusesAValueItDoesNotTake) {
     for (const CommandOption<ConvertArguments>& option : convert_options()) {
         options.push_back(option.text);
     }
+    for (const CommandOption<PackingChoice>& option : packing_options()) {
+        options.push_back(option.text);
+    }
     for (const OptionText& option : options) {
         const std::string name(option.name);
         const auto convert = [](std::vector<std::string_view> args) {
@@ -108,6 +111,36 @@ TEST(SettingsOptions, EveryOptionRefusesAValueItDoesNotTake) {
             EXPECT_THROW(convert({name + "="}), UsageError) << name;
             EXPECT_THROW(convert({name, ""}), UsageError) << name;
         }
+    }
+}
+
+TEST(PackingOptions, HalfInputAndEitherOutputPacking) {
+    const ConvertArguments plain = parse_convert_arguments(std::vector<std::string_view>{"in.mp4", "out.mp4"});
+    EXPECT_EQ(plain.packing.input, Packing::Full);
+    EXPECT_FALSE(plain.packing.output);
+    const ConvertArguments half = parse_convert_arguments(
+        std::vector<std::string_view>{"--half", "--output-packing=full", "--mode", "sbs-to-ab", "in.mp4", "out.mp4"});
+    EXPECT_EQ(half.packing.input, Packing::Half);
+    EXPECT_EQ(half.packing.output, Packing::Full);
+    EXPECT_EQ(parse_convert_arguments(std::vector<std::string_view>{"--output-packing", "half", "a.mp4", "b.mp4"})
+                  .packing.output,
+              Packing::Half);
+    EXPECT_THROW(parse_convert_arguments(std::vector<std::string_view>{"--output-packing", "Half", "a.mp4", "b.mp4"}),
+                 UsageError);
+    // The anaglyph has no packing to choose; --half it reads.
+    PackingChoice packing{Packing::Half, std::nullopt};
+    EXPECT_EQ(packing_problem(packing, MODE_ANAGLYPH), "");
+    packing.output = Packing::Full;
+    EXPECT_NE(packing_problem(packing, MODE_ANAGLYPH), "");
+    EXPECT_EQ(packing_problem(packing, MODE_DEINTERLACE), "");
+}
+
+TEST(PackingOptions, RatiosOfPositiveWholeNumbers) {
+    EXPECT_EQ(parse_ratio("16:15", "--sar"), (Ratio{16, 15}));
+    EXPECT_EQ(parse_ratio("4/2", "--sar"), (Ratio{2, 1}));
+    EXPECT_EQ(parse_ratio("2147483647:1", "--sar"), (Ratio{INT32_MAX, 1}));
+    for (const char* bad : {"0:1", "1:0", "1:", ":1", "-1:2", "+1:2", "1.5:1", "3", "2147483648:1", "1:2:3", ""}) {
+        EXPECT_THROW(parse_ratio(bad, "--sar"), UsageError) << bad;
     }
 }
 

@@ -56,6 +56,7 @@ struct ConvertArguments {
     int frame_rate_num = 0;  // an image sequence's frame rate; 0: the demuxer's default
     int frame_rate_den = 1;
     bool ignore_stereo_metadata = false;
+    PackingChoice packing;  // --half, --output-packing
 };
 
 // Reads the arguments of `ocuvex convert`. Throws UsageError.

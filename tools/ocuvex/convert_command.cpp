@@ -94,6 +94,20 @@ constexpr CommandOption<ConvertArguments> kConvertOptions[] = {
      [](ConvertArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
 };
 
+// Examples of the packing options; every mode's own example comes from the
+// table of modes.
+struct Example {
+    const char* what;
+    const char* command;
+};
+
+constexpr Example kPackingExamples[] = {
+    {"sbs-to-ab of a half side-by-side film (1920x1080 at 16:9): half above/below, each view still 16:9",
+     "ocuvex convert --half --mode sbs-to-ab film.mkv ab.mkv"},
+    {"nop: a full side-by-side video (3840x1080) as half side-by-side for a 3-D TV (1920x1080)",
+     "ocuvex convert --output-packing half full.mp4 tv.mp4"},
+};
+
 // One line on how much of the input was damaged, when any was, with the
 // time each kind of damage was first found.
 void report_damage(const ConvertArguments& arguments, const DamageTally& damage, std::int64_t dropped_late) {
@@ -132,6 +146,19 @@ void report_damage(const ConvertArguments& arguments, const DamageTally& damage,
                  quoted(arguments.output).c_str());
 }
 
+// The line that says INPUT's views look like the other packing, and how to read them so.
+std::string packing_note(const std::string& input, const DisplayAspect& aspect) {
+    const std::string layout = aspect.input_layout == ViewLayout::SideBySide ? "side-by-side" : "above/below";
+    if (aspect.input_packing == Packing::Full) {
+        return "each view of " + quoted(input) + " displays at " + ratio_text(aspect.view_aspect) +
+               "; if its views are squeezed (half " + layout + "), --half displays each at " +
+               ratio_text(aspect.other_view_aspect);
+    }
+    return "with --half each view of " + quoted(input) + " displays at " + ratio_text(aspect.view_aspect) +
+           "; if its views are not squeezed (full " + layout + "), each displays at " +
+           ratio_text(aspect.other_view_aspect) + " without --half";
+}
+
 // Notes and warnings on what the output could not carry as the input has
 // it, and on how the pictures are converted.
 void report_notices(const Notices& notices) {
@@ -156,6 +183,11 @@ void convert(const ConvertArguments& arguments) {
     if (const std::string problem = codec_choice_problem(*format, request.encoding); !problem.empty()) {
         throw UsageError(problem);
     }
+    if (const std::string problem = packing_problem(arguments.packing, arguments.options.settings.mode);
+        !problem.empty()) {
+        throw UsageError(problem);
+    }
+    request.packing = arguments.packing;
     request.settings = arguments.options.settings;
     request.coefficients = arguments.options.coefficients;
     request.follow_stereo_metadata = !arguments.ignore_stereo_metadata;
@@ -181,6 +213,9 @@ void convert(const ConvertArguments& arguments) {
             std::fprintf(stderr, "ocuvex: note: %s\n", job.stereo().message.c_str());
         }
         report_corrections(job.asked_settings(), job.settings(), source);
+        if (job.aspect().shape_doubtful) {
+            std::fprintf(stderr, "ocuvex: note: %s\n", packing_note(arguments.input, job.aspect()).c_str());
+        }
     }
     if (output.w <= 0 || output.h <= 0) {
         throw UsageError(quoted(arguments.input) + ": mode " + mode_name(job.settings().mode) +
@@ -224,7 +259,7 @@ ConvertArguments parse_convert_arguments(std::span<const std::string_view> args)
     ConvertArguments parsed;
     const std::vector<std::string_view> positional = read_arguments(args, "convert", [&parsed](ArgumentCursor& cursor) {
         return take_command_option<ConvertArguments>(cursor, kConvertOptions, parsed) ||
-               take_settings_option(cursor, parsed.options);
+               take_packing_option(cursor, parsed.packing) || take_settings_option(cursor, parsed.options);
     });
     if (parsed.help) {
         return parsed;
@@ -260,20 +295,28 @@ void write_convert_help(HelpWriter& out, bool with_settings) {
     }
     if (with_settings) {
         write_settings_help(out);
+        write_packing_help(out);
     }
     out.paragraph(
         "Every mode but the anaglyph moves the decoded pixels as they are, in the source's own pixel format\n"
         "and bit depth, which the output keeps where the encoder takes it (else the nearest it takes, with a\n"
-        "note); settings that would cut its chroma samples in two work in 4:4:4, converted once, with a note.\n"
+        "note); settings that would cut its chroma samples in two work in 4:4:4, converted once, with a note,\n"
+        "and the file is still in the source's format where the encoder takes it. Deinterlace keeps 4:2:0:\n"
+        "each view takes the chroma rows of its own parity, as ffmpeg's stereo3d=irr:sbsl does.\n"
         "The anaglyph is made in 8-bit RGB; its H.264 output is 4:2:0. H.264 takes 4:2:0 only with even\n"
         "sides: at an odd size it is 4:4:4 (or 4:2:2), with a note. Colour tags are kept. When INPUT says\n"
         "which eye is where (Matroska's StereoMode, MP4's stereo side data), the views are exchanged as\n"
         "needed so that the output's left view is the left eye. Outputs say their stereo layout where the\n"
         "container can: Matroska's StereoMode (the anaglyph's value not with FFmpeg 5.1, whose muxer drops\n"
-        "it), stereo side data in MP4 and MOV where the FFmpeg in use writes it.");
+        "it), stereo side data in MP4 and MOV where the FFmpeg in use writes it. Neither can say whether the\n"
+        "views are half or full; the pixel aspect ratio says how they display.");
     out.heading("Examples, one per mode");
     for (const ModeRow& row : kModes) {
         out.example(std::string(row.name) + ": " + row.example, row.command);
+    }
+    out.heading("Examples of half and full packings");
+    for (const Example& example : kPackingExamples) {
+        out.example(example.what, example.command);
     }
 }
 

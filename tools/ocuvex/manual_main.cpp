@@ -18,6 +18,7 @@ void write_manual(std::FILE* file) {
     const auto out = manual_writer(file);
     write_tool_help(*out);
     write_settings_help(*out);
+    write_packing_help(*out);
     for (const Command& command : commands()) {
         std::string title = "OCUVEX " + std::string(command.text.name);
         for (char& c : title) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/display_aspect.h"
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
 #include "core/settings_fields.h"
@@ -27,6 +28,9 @@ struct RawArguments {
     bool have_size = false;
     SettingsOptions options;
     bool help = false;
+    // geometry's: the source's pixel aspect and the packings
+    Ratio sample_aspect{1, 1};
+    PackingChoice packing;
 };
 
 // The options of raw and geometry besides the settings.
@@ -40,11 +44,21 @@ constexpr CommandOption<RawArguments> kRawOptions[] = {
      [](RawArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
 };
 
-RawArguments parse_arguments(std::span<const std::string_view> args, const char* command) {
+// geometry's options besides raw's: what the frames' aspect follows from.
+constexpr CommandOption<RawArguments> kGeometryOptions[] = {
+    {{"--sar", "", "N:M", "the source's pixel (sample) aspect ratio, e.g. 16:15; default 1:1"},
+     [](RawArguments& arguments, std::string_view option, std::string_view value) {
+         arguments.sample_aspect = parse_ratio(value, option);
+     }},
+};
+
+RawArguments parse_arguments(std::span<const std::string_view> args, const char* command, bool aspect) {
     RawArguments parsed;
     ArgumentCursor cursor(args);
     while (!cursor.done()) {
         if (!take_command_option<RawArguments>(cursor, kRawOptions, parsed) &&
+            !(aspect && (take_command_option<RawArguments>(cursor, kGeometryOptions, parsed) ||
+                         take_packing_option(cursor, parsed.packing))) &&
             !take_settings_option(cursor, parsed.options)) {
             throw UsageError(std::string(command) + ": unknown option '" + printable(cursor.peek()) + "'");
         }
@@ -55,14 +69,35 @@ RawArguments parse_arguments(std::span<const std::string_view> args, const char*
     return parsed;
 }
 
-void write_options_help(HelpWriter& out, bool with_settings) {
+void write_options_help(HelpWriter& out, bool with_settings, bool aspect) {
     out.heading("Options");
     for (const CommandOption<RawArguments>& option : kRawOptions) {
         out.option(option.text);
+        // geometry's own after --size, before --help
+        for (std::size_t i = 0; aspect && &option == kRawOptions && i < std::size(kGeometryOptions); ++i) {
+            out.option(kGeometryOptions[i].text);
+        }
     }
     if (with_settings) {
         write_settings_help(out);
+        if (aspect) {
+            write_packing_help(out);
+        }
     }
+}
+
+// "\"aspect\":{...}": how the output displays (the anaglyph has no packing: null).
+std::string aspect_json(const DisplayAspect& a) {
+    const auto text = [](const std::string& value) { return "\"" + value + "\""; };
+    return "\"aspect\":{\"input_layout\":" + text(layout_name(a.input_layout)) +
+           ",\"input_packing\":" + text(packing_name(a.input_packing)) +
+           ",\"view_aspect\":" + text(ratio_text(a.view_aspect)) +
+           ",\"output_layout\":" + text(layout_name(a.output_layout)) + ",\"output_packing\":" +
+           (a.output_layout == ViewLayout::Single ? std::string("null") : text(packing_name(a.output_packing))) +
+           ",\"width\":" + std::to_string(a.size.w) + ",\"height\":" + std::to_string(a.size.h) +
+           ",\"squeezed\":" + (a.squeezed ? "true" : "false") +
+           ",\"sample_aspect\":" + text(ratio_text(a.sample_aspect)) +
+           ",\"display_aspect\":" + text(ratio_text(a.frame_aspect)) + "}";
 }
 
 }  // namespace
@@ -72,17 +107,20 @@ void write_raw_help(HelpWriter& out, bool with_settings) {
     out.paragraph(
         "Converts frames of W x H pixels, 4 bytes each (B, G, R, X), top row first,\n"
         "from standard input to standard output in the same layout.");
-    write_options_help(out, with_settings);
+    write_options_help(out, with_settings, false);
 }
 
 void write_geometry_help(HelpWriter& out, bool with_settings) {
-    out.usage("ocuvex geometry --size WxH [settings]");
-    out.paragraph("Prints the output width, height and pitch, and the settings after correction, as JSON.");
-    write_options_help(out, with_settings);
+    out.usage("ocuvex geometry --size WxH [--sar N:M] [--half] [--output-packing full|half] [settings]");
+    out.paragraph(
+        "Prints the output width, height and pitch, the settings after correction, and how the output displays\n"
+        "(\"aspect\": how the mode reads INPUT and its packing, the shape each view displays at, the output's\n"
+        "layout and packing, its size after any squeeze, its pixel and display aspect ratios), as JSON.");
+    write_options_help(out, with_settings, true);
 }
 
 int run_raw(std::span<const std::string_view> args) {
-    const RawArguments parsed = parse_arguments(args, "raw");
+    const RawArguments parsed = parse_arguments(args, "raw", false);
     if (parsed.help) {
         write_raw_help(*text_help_writer(stdout), true);
         return 0;
@@ -136,21 +174,25 @@ int run_raw(std::span<const std::string_view> args) {
 }
 
 int run_geometry(std::span<const std::string_view> args) {
-    const RawArguments parsed = parse_arguments(args, "geometry");
+    const RawArguments parsed = parse_arguments(args, "geometry", true);
     if (parsed.help) {
         write_geometry_help(*text_help_writer(stdout), true);
         return 0;
     }
+    if (const std::string problem = packing_problem(parsed.packing, parsed.options.settings.mode); !problem.empty()) {
+        throw UsageError(problem);
+    }
     FilterSettings s = parsed.options.settings;
     const OutputGeometry out = compute_output_geometry(s, parsed.size.w, parsed.size.h);
     report_corrections(parsed.options.settings, s, parsed.size);
+    const DisplayAspect aspect = display_aspect(s, parsed.size, {out.w, out.h}, parsed.sample_aspect, parsed.packing);
     std::string json = "{\"width\":" + std::to_string(out.w) + ",\"height\":" + std::to_string(out.h) +
                        ",\"pitch\":" + std::to_string(out.pitch) + ",\"settings\":{";
     for (const SettingsField& field : kSettingsFields) {
         json += (&field == kSettingsFields.data() ? "\"" : ",\"") + std::string(field.name) +
                 "\":" + std::to_string(field_value(field, s));
     }
-    std::printf("%s}}\n", json.c_str());
+    std::printf("%s},%s}\n", json.c_str(), aspect_json(aspect).c_str());
     return 0;
 }
 

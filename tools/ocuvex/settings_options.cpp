@@ -57,6 +57,28 @@ constexpr SettingsOption kSettingsOptions[] = {
     throw UsageError(std::string(option) + ": " + std::string(why) + ": '" + printable(text) + "'");
 }
 
+constexpr CommandOption<PackingChoice> kPackingOptions[] = {
+    {{"--half", "", "",
+      "INPUT's views are squeezed (half side-by-side or half above/below, what 3-D films, TVs and most cameras "
+      "and phone apps write): each is meant to display at the whole frame's shape. Without it each view displays "
+      "at its own shape (full). Deinterlace's views, on alternate lines, always display at the frame's shape"},
+     [](PackingChoice& packing, std::string_view, std::string_view) { packing.input = Packing::Half; }},
+    {{"--output-packing", "", "full|half",
+      "OUTPUT's views at their own shape (full) or squeezed to the frame's (half, what 3-D TVs and players "
+      "expect); half of a full INPUT scales the converted frame to half its width (side by side) or height "
+      "(above/below) in the source's pixel format; full of a half INPUT only declares the aspect. Default: "
+      "INPUT's packing. Not for the anaglyph, which has one picture"},
+     [](PackingChoice& packing, std::string_view option, std::string_view value) {
+         for (const Packing p : {Packing::Full, Packing::Half}) {
+             if (value == packing_name(p)) {
+                 packing.output = p;
+                 return;
+             }
+         }
+         fail(option, value, "expected full or half");
+     }},
+};
+
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 }  // namespace
@@ -299,6 +321,55 @@ void write_settings_help(HelpWriter& out) {
     for (const ModeRow& row : kModes) {
         out.option({row.name, "", "", row.summary});
     }
+}
+
+std::span<const CommandOption<PackingChoice>> packing_options() { return kPackingOptions; }
+
+bool take_packing_option(ArgumentCursor& cursor, PackingChoice& packing) {
+    return take_command_option<PackingChoice>(cursor, kPackingOptions, packing);
+}
+
+void write_packing_help(HelpWriter& out) {
+    out.heading("Packing (convert and geometry)");
+    for (const CommandOption<PackingChoice>& option : kPackingOptions) {
+        out.option(option.text);
+    }
+    out.paragraph(
+        "The output's pixel aspect ratio follows from INPUT's (as its file says, else square), the mode and\n"
+        "the packing; the pixels are the conversion's, untouched but for the squeeze --output-packing half\n"
+        "asks of a full INPUT. Each view displays at its true shape: a full view at its own, a half view at\n"
+        "the whole input frame's, a deinterlaced view at the field-sequential frame's. A half output frame\n"
+        "displays at one view's shape, a full one at the views' side by side or one above the other, the\n"
+        "anaglyph at the view's. E.g. a 640x360 half side-by-side frame of square pixels (16:9) with --half:\n"
+        "sbs-to-ab gives 320x720 at pixel aspect 4:1 (16:9), the anaglyph 320x360 at 2:1 (16:9); nop,\n"
+        "centering, alignment and cropping keep 1:1; 640x360 half above/below through ab-to-sbs gives\n"
+        "1280x180 at 1:4 (16:9), and so does deinterlace of a 640x360 field-sequential frame. When INPUT's\n"
+        "views as read would display narrower than 1:1 or wider than 3:1, the other packing would not, and\n"
+        "reading them so would change the output, a note says so.");
+}
+
+std::string packing_problem(const PackingChoice& packing, std::int32_t mode) {
+    if (packing.output && mode == MODE_ANAGLYPH) {
+        return "--output-packing: the anaglyph has one picture, no packing";
+    }
+    return {};
+}
+
+Ratio parse_ratio(std::string_view text, std::string_view option) {
+    const auto separator = text.find_first_of(":/");
+    std::int64_t parts[2] = {0, 0};
+    for (int i = 0; i < 2 && separator != std::string_view::npos; ++i) {
+        const std::string_view digits = i == 0 ? text.substr(0, separator) : text.substr(separator + 1);
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), parts[i]);
+        if (digits.empty() || digits[0] < '0' || digits[0] > '9' || end != digits.data() + digits.size() ||
+            error != std::errc{} || parts[i] > INT32_MAX) {
+            parts[i] = 0;
+        }
+    }
+    if (parts[0] <= 0 || parts[1] <= 0) {
+        fail(option, text, "expected a ratio of whole numbers from 1 to 2147483647, e.g. 4:3 or 16/15");
+    }
+    return make_ratio(parts[0], parts[1]);
 }
 
 }  // namespace ocuvex::cli

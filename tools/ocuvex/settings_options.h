@@ -14,6 +14,7 @@
 
 #include "core/anaglyph.h"
 #include "core/copy_plan.h"
+#include "core/display_aspect.h"
 #include "core/filter_settings.h"
 #include "core/printable.h"
 #include "core/settings_fields.h"
@@ -137,5 +138,20 @@ void report_corrections(const FilterSettings& before, const FilterSettings& afte
 
 // The settings options under a heading, with their defaults.
 void write_settings_help(HelpWriter& out);
+
+// The packing options of the commands that know the frames' aspect
+// (convert, geometry): --half and --output-packing.
+std::span<const CommandOption<PackingChoice>> packing_options();
+// Consumes one packing option at the cursor when there is one; false when
+// the current argument is none. Throws UsageError.
+bool take_packing_option(ArgumentCursor& cursor, PackingChoice& packing);
+// The packing options under a heading, and what the output's aspect is.
+void write_packing_help(HelpWriter& out);
+// What is wrong with `packing` for `mode`: an output packing for the
+// anaglyph, which has one picture; empty when nothing is.
+std::string packing_problem(const PackingChoice& packing, std::int32_t mode);
+
+// Reads a ratio "N:M" or "N/M" of positive whole numbers. Throws UsageError.
+Ratio parse_ratio(std::string_view text, std::string_view option);
 
 }  // namespace ocuvex::cli
