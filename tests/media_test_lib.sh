@@ -39,6 +39,12 @@ stream_value() {
 }
 # Frames a decoder gets out of FILE's stream (default the first video).
 frame_count() { stream_value "$1" "${2:-v:0}" nb_read_frames -count_frames; }
+# The time of FILE's video packet at byte POS (default the first), as the
+# tool's messages give it: seconds with two decimals.
+packet_time() {
+    probe -select_streams v:0 -show_entries packet=pts_time,pos -of csv=p=0 "$1" |
+        awk -F, -v pos="${2:-}" 'pos == "" || $2 == pos { printf "%.2f\n", $1; exit }'
+}
 # Packets of FILE's stream, e.g. a:0.
 packet_count() { stream_value "$1" "$2" nb_read_packets -count_packets; }
 # The sizes of FILE's video frames, each once: "64x36".
