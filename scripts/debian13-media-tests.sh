@@ -22,14 +22,12 @@ set -euo pipefail
 source_dir=$(realpath "${OCUVEX_DEBIAN13_SOURCE:-$(dirname "$0")/..}")
 root=$(realpath -m "${OCUVEX_DEBIAN13_ROOT:-$source_dir/build/debian13-root}")
 mirror=${OCUVEX_DEBIAN13_MIRROR:-http://deb.debian.org/debian}
-# What building the tool and running its media tests needs: the compiler and
-# build tools, FFmpeg's libraries and the ffmpeg program that makes the test
-# clips, GoogleTest, and mount for the full-disk checks.
-packages=(
-    g++ cmake make pkg-config libgtest-dev
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavfilter-dev ffmpeg
-    mount
-)
+# What building the tool and running its media tests needs: the tool's
+# packages (the compiler and build tools, FFmpeg's libraries), the ffmpeg
+# program that makes the test clips, GoogleTest, and mount for the full-disk
+# checks.
+mapfile -t packages < <(bash "$(dirname "$0")/install-deps.sh" --list tool)
+packages+=(libgtest-dev ffmpeg mount)
 complete_marker=$root/.ocuvex-root-complete
 tree_name=$(printf '%s' "${source_dir#/}" | tr -c 'A-Za-z0-9._-' '_')
 source_in_root=/src/$tree_name
