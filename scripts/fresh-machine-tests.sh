@@ -75,7 +75,8 @@ timed "unpacking the first root" fresh_root "$build_root"
 # shellcheck disable=SC2016  # dpkg-query's format, not the shell's
 packages_in() { in_root "$1" dpkg-query -W -f='${Package}\n'; }
 dpkg_count() { packages_in "$1" | wc -l; }
-say "a fresh Debian 12 root: $(dpkg_count "$build_root") packages, no compiler"
+fresh_count=$(dpkg_count "$build_root")
+say "a fresh Debian 12 root: $fresh_count packages, no compiler"
 ! in_root "$build_root" sh -c 'command -v c++ || command -v cmake' >/dev/null ||
     die "the pristine root $cache holds a compiler or CMake; remove it to make it again"
 
@@ -95,7 +96,7 @@ timed "bash scripts/demo.sh" newcomer 'bash scripts/demo.sh' || die "the demo fa
 for file in "${demo_files[@]}"; do
     [ -s "$build_root$tree/build/demo/$file" ] || die "the demo left no build/demo/$file"
 done
-say "the demo passes and leaves its four files"
+say "the demo passes and leaves its four files; it installed $(($(dpkg_count "$build_root") - fresh_count)) packages"
 
 # --- 2. the tool-only build, after the tool's packages alone (the demo
 # installed them: install-deps.sh finds nothing missing)
@@ -122,6 +123,7 @@ timed "the .deb" logged "$log" newcomer 'bash scripts/install-deps.sh package &&
 debs=("$build_root$tree"/build/ocuvex_*.deb)
 [ -f "${debs[0]}" ] || die "cpack made no ocuvex_*.deb in build"
 deb=$(basename "${debs[0]}")
+say "$deb depends on $(dpkg-deb -f "${debs[0]}" Depends)"
 timed "unpacking the second root" fresh_root "$run_root"
 cp "${debs[0]}" "$build_root$tree/build/demo/sample_sbs.mkv" "$run_root/root/"
 log=$work/deb-install.log
@@ -140,7 +142,7 @@ convert /root/sample_sbs.mkv /root/anaglyph.mp4 || die "the packaged ocuvex cann
 convert --frame 36 /root/sample_sbs.mkv /root/anaglyph.png || die "the packaged ocuvex cannot write a frame"
 cmp -s "$run_root/root/anaglyph.png" "$build_root$tree/build/demo/sample_anaglyph.png" ||
     die "the packaged ocuvex's anaglyph frame 36 differs from the demo's"
-say "$deb installs into a fresh root ($(dpkg_count "$run_root") packages, no development ones), where ocuvex converts"
+say "$deb installs into a fresh root with $(($(dpkg_count "$run_root") - fresh_count)) packages it pulls in, no development ones; ocuvex converts there"
 
 leg_unmount_system "$build_root"
 leg_unmount_system "$run_root"
