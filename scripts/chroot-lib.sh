@@ -110,6 +110,8 @@ leg_mount_system() { # ROOT
     mount -t proc proc "$root/proc"
     mount --rbind /dev "$root/dev"
     mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+    # Replaced, not written through: a link in the root could lead outside it.
+    rm -f "$root/etc/resolv.conf"
     cp /etc/resolv.conf "$root/etc/resolv.conf"
 }
 leg_unmount_system() { # ROOT: what leg_mount_system mounted, before ROOT is removed
