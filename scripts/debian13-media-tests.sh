@@ -22,79 +22,29 @@ set -euo pipefail
 source_dir=$(realpath "${OCUVEX_DEBIAN13_SOURCE:-$(dirname "$0")/..}")
 root=$(realpath -m "${OCUVEX_DEBIAN13_ROOT:-$source_dir/build/debian13-root}")
 mirror=${OCUVEX_DEBIAN13_MIRROR:-http://deb.debian.org/debian}
-# What building the tool and running its media tests needs: the compiler and
-# build tools, FFmpeg's libraries and the ffmpeg program that makes the test
-# clips, GoogleTest, and mount for the full-disk checks.
-packages=(
-    g++ cmake make pkg-config libgtest-dev
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavfilter-dev ffmpeg
-    mount
-)
+# What building the tool and running its media tests needs: the tool's
+# packages (the compiler and build tools, FFmpeg's libraries), the ffmpeg
+# program that makes the test clips, GoogleTest, and mount for the full-disk
+# checks.
+mapfile -t packages < <(bash "$(dirname "$0")/install-deps.sh" --list tool)
+packages+=(libgtest-dev ffmpeg mount)
 complete_marker=$root/.ocuvex-root-complete
 tree_name=$(printf '%s' "${source_dir#/}" | tr -c 'A-Za-z0-9._-' '_')
 source_in_root=/src/$tree_name
 build_in_root=/build/$tree_name
 
-say() { echo "debian13: $*"; }
-die() {
-    echo "debian13: $*" >&2
-    exit 1
-}
-timed() {  # LABEL COMMAND...: runs COMMAND and says how long it took
-    local label=$1 start=$SECONDS status=0
-    shift
-    "$@" || status=$?
-    say "$label took $((SECONDS - start)) s"
-    return "$status"
-}
-in_root() {
-    env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin HOME=/root LANG=C.UTF-8 \
-        DEBIAN_FRONTEND=noninteractive chroot "$root" "$@" 9>&-
-}
+leg_name=debian13
+# shellcheck source=scripts/chroot-lib.sh
+source "$(dirname "$0")/chroot-lib.sh"
 
 # --- on the host: checks, debootstrap, the lock; then the rest in a namespace
 if [ "${1:-}" != --in-namespace ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null || die "needs root (debootstrap, chroot and mounts)"
-        exec sudo --preserve-env=OCUVEX_DEBIAN13_ROOT,OCUVEX_DEBIAN13_MIRROR,OCUVEX_DEBIAN13_SOURCE \
-            bash "$0" "$@"
-    fi
+    leg_as_root OCUVEX_DEBIAN13_ROOT,OCUVEX_DEBIAN13_MIRROR,OCUVEX_DEBIAN13_SOURCE "$@"
     if [ "$root" = / ] || [[ $source_dir/ == "$root"/* ]]; then
         die "refusing to make the root in '$root', which holds the source tree"
     fi
-    if ! command -v debootstrap >/dev/null; then
-        say "installing debootstrap"
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq debootstrap >/dev/null
-    fi
-    mkdir -p "$(dirname "$root")"
-    exec 9>"$root.lock"
-    flock -n 9 || {
-        say "waiting for another run in $root"
-        flock 9
-    }
-    # A private mount and PID namespace: when the run ends, however it ends,
-    # every process in it is killed and every mount in it goes away. Its own
-    # process group, so that a signal to this script reaches every process of
-    # the run (make then removes what it left half-built).
-    setsid unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
-        bash "$0" --in-namespace "$@" </dev/null &
-    leg=$!
-    # shellcheck disable=SC2317  # called by the traps below
-    stop() {
-        trap '' INT TERM HUP
-        kill -TERM -- "-$leg" 2>/dev/null
-        wait "$leg" || true
-        echo "debian13: interrupted" >&2
-        exit "$1"
-    }
-    trap 'stop 130' INT
-    trap 'stop 143' TERM
-    trap 'stop 129' HUP
-    status=0
-    wait "$leg" || status=$?
-    exit "$status"
+    leg_need_debootstrap
+    leg_enter_namespace "$root.lock" "$@"
 fi
 shift
 
@@ -111,48 +61,39 @@ if [ ! -e "$complete_marker" ]; then
         IFS=,
         echo "${packages[*]}"
     )
-    log=$root.debootstrap.log
-    bootstrap() { debootstrap --variant=minbase --include="$include" trixie "$root" "$mirror" >"$log" 2>&1; }
-    timed "debootstrap" bootstrap || {
-        tail -n 20 "$log" >&2
-        die "debootstrap failed; its log: $log"
-    }
-    rm -f "$log"
+    leg_debootstrap trixie "$root" "$mirror" "$include"
     printf '%s\n' "${packages[@]}" >"$complete_marker"
 fi
 
 mkdir -p "$root$source_in_root" "$root$build_in_root"
 mount --bind "$source_dir" "$root$source_in_root"
 mount -o remount,bind,ro "$root$source_in_root"
-mount -t proc proc "$root/proc"
-mount --rbind /dev "$root/dev"
-mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"  # nothing an interrupted test leaves stays
+leg_mount_system "$root"
 
 if [ "$(printf '%s\n' "${packages[@]}")" != "$(cat "$complete_marker")" ]; then
     say "installing the changed package list in the root"
-    cp /etc/resolv.conf "$root/etc/resolv.conf"
-    timed "package install" in_root sh -c 'dpkg --configure -a && apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" >/dev/null' \
+    timed "package install" in_root "$root" env DEBIAN_FRONTEND=noninteractive sh -c 'dpkg --configure -a && apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" >/dev/null' \
         sh "${packages[@]}" || die "cannot install the packages in the root"
     printf '%s\n' "${packages[@]}" >"$complete_marker"
 fi
 
 # --- FFmpeg's versions, then the build and the media tests
-ffmpeg_version="FFmpeg $(in_root ffmpeg -version | awk 'NR == 1 { print $3 }')"
+ffmpeg_version="FFmpeg $(in_root "$root" ffmpeg -version | awk 'NR == 1 { print $3 }')"
 say "$ffmpeg_version"
 for library in libavformat libavcodec libavfilter libswscale libavutil; do
-    say "$library $(in_root pkg-config --modversion "$library")"
+    say "$library $(in_root "$root" pkg-config --modversion "$library")"
 done
 
 # The tool and what the tests labelled `media` run, nothing else: no
 # benchmarks, fuzzers or Windows builds in the root (a plain build has none).
-timed "configure" in_root cmake -S "$source_in_root" -B "$build_in_root" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+timed "configure" in_root "$root" cmake -S "$source_in_root" -B "$build_in_root" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_TESTING=ON ||
     die "configuring against $ffmpeg_version failed"
-in_root cmake --build "$build_in_root" --target help | grep -w media_checks >/dev/null ||
+in_root "$root" cmake --build "$build_in_root" --target help | grep -w media_checks >/dev/null ||
     die "$source_dir has no target media_checks (declared in tests/CMakeLists.txt)"
-timed "build" in_root cmake --build "$build_in_root" --target media_checks --parallel 2 ||
+timed "build" in_root "$root" cmake --build "$build_in_root" --target media_checks --parallel 2 ||
     die "building the tool against $ffmpeg_version failed"
-timed "media tests" in_root ctest --test-dir "$build_in_root" --label-regex '^media$' --no-tests=error \
+timed "media tests" in_root "$root" ctest --test-dir "$build_in_root" --label-regex '^media$' --no-tests=error \
     --output-on-failure --parallel 2 "$@" ||
     die "media tests failed against $ffmpeg_version"
 say "the tool builds and its media tests pass against $ffmpeg_version"

@@ -2,31 +2,53 @@
 # Installs what Ocuvex needs on Debian 12, skipping packages already present;
 # with nothing missing it needs no root. Otherwise it runs as root (or through
 # sudo when available).
-#   install-deps.sh tool   building the command-line tool (the demo): a
-#                          compiler, CMake, pkg-config, FFmpeg's development files
-#   install-deps.sh [all]  building and testing everything: the tool's packages
-#                          and the test frameworks, MinGW-w64, Wine, Xvfb, clang;
-#                          where the kernel cannot start 32-bit programs, qemu's
-#                          emulator for them too (scripts/i386-emulation.sh)
+#   install-deps.sh tool     building the command-line tool (the demo): a
+#                            compiler, CMake, pkg-config, FFmpeg's development
+#                            files
+#   install-deps.sh package  making its .deb (`cpack -G DEB`), whose dependency
+#                            scan runs dpkg-shlibdeps: dpkg-dev and file
+#   install-deps.sh [all]    building and testing everything: the packages
+#                            above, the test frameworks, MinGW-w64, Wine, Xvfb,
+#                            clang; where the kernel cannot start 32-bit
+#                            programs, qemu's emulator for them too
+#                            (scripts/i386-emulation.sh)
+#   install-deps.sh --list SET  prints SET's packages, one a line
+# The tool's list holds what its CMake files ask for (pkg_check_modules,
+# find_package); tests/install_test.sh checks it against a configure of the
+# `tool` preset.
 set -euo pipefail
 
 tool_packages=(
-    cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    cmake g++ make pkg-config libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev
+)
+package_packages=(
+    dpkg-dev file
 )
 test_packages=(
-    libgtest-dev libbenchmark-dev libavfilter-dev ffmpeg dpkg-dev file
+    libgtest-dev libbenchmark-dev ffmpeg
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine
     xvfb xauth imagemagick clang libclang-rt-14-dev
 )
 
-case ${1:-all} in
+list=0
+if [ "${1:-}" = --list ]; then
+    list=1
+    shift
+fi
+set=${1:-all}
+case $set in
 tool) packages=("${tool_packages[@]}") ;;
-all) packages=("${tool_packages[@]}" "${test_packages[@]}") ;;
+package) packages=("${package_packages[@]}") ;;
+all) packages=("${tool_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
 *)
-    echo "usage: install-deps.sh [tool|all]" >&2
+    echo "usage: install-deps.sh [--list] [tool|package|all]" >&2
     exit 2
     ;;
 esac
+if [ "$list" -eq 1 ]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -50,7 +72,7 @@ if [ "${#missing[@]}" -ne 0 ]; then
     "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-if [ "${1:-all}" = all ]; then
+if [ "$set" = all ]; then
     # Kernels without 32-bit support run the 32-bit Wine loader through qemu;
     # both steps do nothing where 32-bit programs already start.
     bash "$(dirname "$0")/i386-emulation.sh" install

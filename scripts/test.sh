@@ -28,3 +28,12 @@ if [ "${OCUVEX_SKIP_DEBIAN13:-0}" = 1 ]; then
 else
     bash scripts/debian13-media-tests.sh
 fi
+# The third leg: the README's demo, tool-only build and .deb on a fresh
+# Debian 12 machine (a minimal root, nothing installed; the pristine root is
+# made with debootstrap on the first run and kept as a tarball).
+# OCUVEX_SKIP_FRESH_MACHINE=1 skips it.
+if [ "${OCUVEX_SKIP_FRESH_MACHINE:-0}" = 1 ]; then
+    echo "OCUVEX_SKIP_FRESH_MACHINE=1: the fresh-machine leg is skipped"
+else
+    bash scripts/fresh-machine-tests.sh
+fi
