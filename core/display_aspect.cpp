@@ -1,7 +1,7 @@
 #include "core/display_aspect.h"
 
 #include <algorithm>
-#include <cmath>
+#include <compare>
 #include <numeric>
 
 namespace ocuvex {
@@ -9,6 +9,29 @@ namespace ocuvex {
 namespace {
 
 constexpr std::int64_t kMaxPart = INT32_MAX;
+
+// a * b of non-negative 64-bit numbers, exactly, as (high, low) words: the
+// semiconvergent test below needs 96 bits, and neither long double nor a
+// 128-bit type is portable (a 32-bit build would reach for the x87 unit).
+struct WideProduct {
+    std::uint64_t high;
+    std::uint64_t low;
+
+    auto operator<=>(const WideProduct&) const = default;
+};
+
+WideProduct wide_product(std::uint64_t a, std::uint64_t b) {
+    const std::uint64_t a_lo = a & 0xffffffffU;
+    const std::uint64_t a_hi = a >> 32;
+    const std::uint64_t b_lo = b & 0xffffffffU;
+    const std::uint64_t b_hi = b >> 32;
+    const std::uint64_t lo_lo = a_lo * b_lo;
+    const std::uint64_t hi_lo = a_hi * b_lo;
+    const std::uint64_t lo_hi = a_lo * b_hi;
+    const std::uint64_t middle = (lo_lo >> 32) + (hi_lo & 0xffffffffU) + (lo_hi & 0xffffffffU);
+    return WideProduct{a_hi * b_hi + (hi_lo >> 32) + (lo_hi >> 32) + (middle >> 32),
+                       (middle << 32) | (lo_lo & 0xffffffffU)};
+}
 
 // The best approximation of num/den (reduced, both positive) with parts up
 // to kMaxPart, as FFmpeg's av_reduce finds it: the last convergent of its
@@ -29,8 +52,10 @@ Ratio approximate(std::int64_t num, std::int64_t den) {
             if (a1.den != 0) {
                 step = std::min(step, (kMaxPart - a0.den) / a1.den);
             }
-            if (static_cast<long double>(den) * (2.0L * static_cast<long double>(step) * a1.den + a0.den) >
-                static_cast<long double>(num) * a1.den) {
+            // step * a1.den <= kMaxPart, so the sum fits in 64 bits.
+            const auto twice_step = static_cast<std::uint64_t>((2 * step * a1.den) + a0.den);
+            if (wide_product(static_cast<std::uint64_t>(den), twice_step) >
+                wide_product(static_cast<std::uint64_t>(num), static_cast<std::uint64_t>(a1.den))) {
                 a1 = Ratio{step * a1.num + a0.num, step * a1.den + a0.den};
             }
             break;
@@ -46,13 +71,16 @@ Ratio approximate(std::int64_t num, std::int64_t den) {
 // r * n / d for parts up to kMaxPart, whose products fit in 64 bits.
 Ratio scaled(Ratio r, std::int64_t n, std::int64_t d) { return make_ratio(r.num * n, r.den * d); }
 
-// How far a shape lies outside 1:1 to 3:1, in powers of two; 0 inside.
+// How many times a shape lies outside 1:1 to 3:1; 1 inside. (No logarithm:
+// a 32-bit build gets its result back through the x87 unit.)
 double distance_from_usual(Ratio shape) {
     if (shape.num <= 0) {
-        return 0;
+        return 1;
     }
-    const double value = static_cast<double>(shape.num) / static_cast<double>(shape.den);
-    return value < 1 ? -std::log2(value) : value > 3 ? std::log2(value / 3) : 0;
+    // Parts fit in 32 bits; converting from those keeps 32-bit builds off x87.
+    const double value = static_cast<double>(static_cast<std::int32_t>(shape.num)) /
+                         static_cast<double>(static_cast<std::int32_t>(shape.den));
+    return value < 1 ? 1 / value : value > 3 ? value / 3 : 1;
 }
 
 }  // namespace
@@ -166,7 +194,7 @@ DisplayAspect display_aspect(const FilterSettings& settings, FrameSize source, F
         deliver(other, read_otherwise);
         // Worth a word only where the other reading would change the output.
         aspect.shape_doubtful =
-            distance_from_usual(aspect.view_aspect) > 0 &&
+            distance_from_usual(aspect.view_aspect) > 1 &&
             distance_from_usual(aspect.other_view_aspect) < distance_from_usual(aspect.view_aspect) &&
             (read_otherwise.size != aspect.size || read_otherwise.sample_aspect != aspect.sample_aspect);
     }

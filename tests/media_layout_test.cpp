@@ -1,10 +1,18 @@
 // What the input's stereo metadata does to the swap, the stereo layout each
-// mode's output declares, and the field order it keeps.
+// mode's output declares, the field order it keeps, and the aspect ratios it
+// writes.
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+#include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 
+#include "core/display_aspect.h"
 #include "core/output_geometry.h"
 #include "media/stereo_metadata.h"
 
@@ -168,6 +176,24 @@ TEST(FieldOrder, EachViewKeepsItsRowsParityOrTheOrderIsUnknown) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(field_order_of(c.settings, 64, c.h, c.input), c.want) << c.what;
+    }
+}
+
+// The core reduces aspect ratios itself (it links no FFmpeg); what it writes
+// into a file must be what FFmpeg's own reduction gives for the same numbers.
+TEST(SampleAspect, LargeRatiosReduceAsFFmpegReducesThem) {
+    std::mt19937_64 random(20261208);
+    for (int i = 0; i < 20000; ++i) {
+        const int bits = 1 + static_cast<int>(random() % 62);
+        const auto part = [&] { return static_cast<std::int64_t>(random() >> (64 - bits)) + 1; };
+        const std::int64_t num = part();
+        const std::int64_t den = i % 2 == 0 ? part() : static_cast<std::int64_t>(random() % 4096) + 1;
+        int ffmpeg_num = 0;
+        int ffmpeg_den = 0;
+        av_reduce(&ffmpeg_num, &ffmpeg_den, num, den, INT32_MAX);
+        const Ratio ours = make_ratio(num, den);
+        const Ratio expected = ffmpeg_num > 0 ? Ratio{ffmpeg_num, ffmpeg_den} : Ratio{};
+        ASSERT_EQ(ours, expected) << num << "/" << den;
     }
 }
 
