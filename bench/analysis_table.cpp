@@ -3,7 +3,7 @@
 // optionally through H.264 (the ffmpeg program encodes and decodes), and
 // what the analysis finds; then the processor time of one measurement.
 //
-// Usage: analysis_table [--size WxH] [--crf N] [--rounds N]
+// Usage: analysis_table [--size WxH] [--crf N] [--grain SIGMA] [--rounds N]
 // (--size is one view, 960x1080 by default: a 1920x1080 side-by-side frame.)
 #include <unistd.h>
 
@@ -28,6 +28,7 @@ struct Options {
     std::int32_t h = 1080;
     std::int32_t crf = -1;  // none: the rendered pictures as they are
     std::int32_t rounds = 20;
+    double grain = 0;  // the scene's grain, in 8-bit levels
 };
 
 double process_ms() {
@@ -88,10 +89,11 @@ const FrameMeasurement& measure(PairAnalyzer& analyzer, const Options& o, const 
     return analyzer.measure({luma.data(), o.w, o.h, 2 * o.w}, {luma.data() + o.w, o.w, o.h, 2 * o.w});
 }
 
-sample::SceneOptions scene(int lines, double rotate = 0, double scale = 0) {
+sample::SceneOptions scene(const Options& o, int lines, double rotate = 0, double scale = 0) {
     sample::SceneOptions s;
     s.textured = true;
     s.rig = {lines, rotate, scale};
+    s.grain = o.grain;
     return s;
 }
 
@@ -111,6 +113,16 @@ bool number(const char* text, long low, long high, std::int32_t& out, const char
     return true;
 }
 
+bool level(const char* text, double& out) {
+    char* stop = nullptr;
+    const double value = std::strtod(text, &stop);
+    if (stop == text || *stop != '\0' || !(value >= 0 && value <= 64)) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
 bool size(const char* text, Options& o) {
     const char* rest = nullptr;
     return number(text, 64, 8192, o.w, &rest) && *rest == 'x' && number(rest + 1, 64, 8192, o.h);
@@ -122,25 +134,27 @@ int main(int argc, char** argv) {
         const char* value = i + 1 < argc ? argv[i + 1] : "";
         const bool known = (std::strcmp(argv[i], "--size") == 0 && size(value, o)) ||
                            (std::strcmp(argv[i], "--crf") == 0 && number(value, 0, 51, o.crf)) ||
+                           (std::strcmp(argv[i], "--grain") == 0 && level(value, o.grain)) ||
                            (std::strcmp(argv[i], "--rounds") == 0 && number(value, 1, 100000, o.rounds));
         if (!known) {
-            std::fprintf(stderr, "usage: analysis_table [--size WxH] [--crf N] [--rounds N]\n");
+            std::fprintf(stderr, "usage: analysis_table [--size WxH] [--crf N] [--grain SIGMA] [--rounds N]\n");
             return 2;
         }
     }
-    std::printf("views %dx%d, %s\n\n", o.w, o.h, o.crf >= 0 ? ("H.264 CRF " + std::to_string(o.crf)).c_str() : "clean");
+    std::printf("views %dx%d, %s, grain %.1f\n\n", o.w, o.h,
+                o.crf >= 0 ? ("H.264 CRF " + std::to_string(o.crf)).c_str() : "uncompressed", o.grain);
 
     std::vector<sample::SceneOptions> scenes;
     for (int lines = -16; lines <= 16; ++lines) {
-        scenes.push_back(scene(lines));
+        scenes.push_back(scene(o, lines));
     }
     const std::vector<double> turns = {0.25, 0.5, 1.0, -1.0};
     const std::vector<double> scales = {0.5, 1.0, 2.0, -2.0};
     for (const double t : turns) {
-        scenes.push_back(scene(0, t));
+        scenes.push_back(scene(o, 0, t));
     }
     for (const double s : scales) {
-        scenes.push_back(scene(0, 0, s));
+        scenes.push_back(scene(o, 0, 0, s));
     }
     const std::vector<Luma> frames = render(o, scenes);
     if (frames.size() != scenes.size()) {
@@ -151,14 +165,21 @@ int main(int argc, char** argv) {
     PairAnalyzer analyzer(o.w, o.h);
     AnalysisAccumulator offsets(analyzer, 33);
     int exact = 0, within_one = 0;
-    std::printf("| rig offset | frame median | matches / blocks |\n|---:|---:|---:|\n");
+    std::printf(
+        "| rig offset | frame median | matches / blocks | within a line | noise read |\n|---:|---:|---:|---:|---:|\n");
     for (int i = 0; i < 33; ++i) {
         const FrameMeasurement& m = measure(analyzer, o, frames[static_cast<std::size_t>(i)]);
         offsets.add(m, i);
         const int lines = i - 16;
         exact += m.vertical_median == lines ? 1 : 0;
         within_one += std::abs(m.vertical_median - lines) <= 1 ? 1 : 0;
-        std::printf("| %d | %d | %d / %d |\n", lines, m.vertical_median, m.vertical_matches, m.blocks);
+        // Wrong matches show as offsets more than a line from the rig's.
+        std::int32_t near = 0;
+        for (const BlockMatch& b : m.matches) {
+            near += b.vertical && std::abs(b.dy - lines) <= 1 ? 1 : 0;
+        }
+        std::printf("| %d | %d | %d / %d | %d %% | %.2f |\n", lines, m.vertical_median, m.vertical_matches, m.blocks,
+                    m.vertical_matches > 0 ? 100 * near / m.vertical_matches : 0, m.noise);
     }
     std::printf("\nexact %d of 33, within a line %d of 33\n", exact, within_one);
     const AnalysisSummary s = offsets.summarize();
@@ -179,6 +200,24 @@ int main(int argc, char** argv) {
                     : g.scaled            ? "scaled"
                                           : "no",
                     g.centre_offset);
+    }
+
+    // Grain alone, on mid grey: nothing to match, whatever its strength.
+    if (o.grain > 0) {
+        Luma noise(static_cast<std::size_t>(2 * o.w) * o.h);
+        for (std::int32_t y = 0; y < o.h; ++y) {
+            for (std::int32_t x = 0; x < 2 * o.w; ++x) {
+                const auto eye = x < o.w ? sample::Eye::left : sample::Eye::right;
+                const double v = 128 + o.grain * sample::grain_deviate(x % o.w, y, eye, 0);
+                noise[static_cast<std::size_t>(y) * 2 * o.w + x] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+            }
+        }
+        const FrameMeasurement& m = measure(analyzer, o, noise);
+        std::printf("\ngrain alone on grey: %s, %d of %d blocks textured, noise read %.2f\n",
+                    m.verdict == FrameVerdict::flat        ? "flat"
+                    : m.verdict == FrameVerdict::unmatched ? "unmatched"
+                                                           : "MEASURED",
+                    m.textured, m.blocks, m.noise);
     }
 
     // Speed: the first frames in turn, round after round.

@@ -1,5 +1,6 @@
 #include "core/analysis_proposal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -9,28 +10,48 @@ namespace ocuvex {
 
 namespace {
 
-// The largest window of each view of `frame` (side by side) with the given
-// aspect, centred, on even lines and columns so that 4:2:0 chroma is never
-// cut. The cropping mode keeps a window's right and bottom edges inside the
-// view: at least one column and one line stay out.
-bool choose_window(FrameSize frame, double aspect, FilterSettings& crop) {
+// A window this much lower than the largest may be taken for one of the
+// views' exact shape.
+constexpr double kExactWindowLoss = 0.05;
+
+// The largest window of each view of `frame` (side by side) of the shape
+// `view` (a view's width and height), centred, on even lines and columns
+// so that 4:2:0 chroma is never cut; of exactly that shape when whole even
+// pixels allow it within kExactWindowLoss of the largest. The cropping mode
+// keeps a window's right and bottom edges inside the view: at least one
+// column and one line stay out.
+bool choose_window(FrameSize frame, FrameSize view, FilterSettings& crop) {
     const std::int32_t half = frame.w / 2;
-    for (std::int32_t height = (frame.h - 1) & ~1; height >= 2; height -= 2) {
-        const auto width = static_cast<std::int32_t>(2 * std::lround(height * aspect / 2));
-        if (width >= 2 && width <= half - 1) {
-            crop.crop_width = width;
-            crop.crop_height = height;
-            crop.crop_x = ((half - width) / 2) & ~1;
-            crop.crop_y = ((frame.h - height) / 2) & ~1;
-            return true;
+    const double aspect = static_cast<double>(view.w) / view.h;
+    std::int32_t width = 0, height = 0;
+    for (std::int32_t h = (frame.h - 1) & ~1; h >= 2 && height == 0; h -= 2) {
+        const auto w = static_cast<std::int32_t>(2 * std::lround(h * aspect / 2));
+        if (w >= 2 && w <= half - 1) {
+            width = w;
+            height = h;
         }
     }
-    return false;
+    if (height == 0) {
+        return false;
+    }
+    // The exact shape p:q on even pixels: 2k p x 2k q (p and q are never both even).
+    const Ratio shape = make_ratio(view.w, view.h);
+    const std::int64_t k = std::min<std::int64_t>((half - 1) / (2 * shape.num), (frame.h - 1) / (2 * shape.den));
+    if (k >= 1 && static_cast<double>(2 * k * shape.den) >= (1.0 - kExactWindowLoss) * height) {
+        width = static_cast<std::int32_t>(2 * k * shape.num);
+        height = static_cast<std::int32_t>(2 * k * shape.den);
+    }
+    crop.crop_width = width;
+    crop.crop_height = height;
+    crop.crop_x = ((half - width) / 2) & ~1;
+    crop.crop_y = ((frame.h - height) / 2) & ~1;
+    return true;
 }
 
 }  // namespace
 
-SettingsProposal propose_settings(const AnalysisSummary& summary, FrameSize source, bool left_eye_first) {
+SettingsProposal propose_settings(const AnalysisSummary& summary, FrameSize source, bool left_eye_first,
+                                  Ratio view_aspect) {
     SettingsProposal p;
     if (!summary.anything_measured() || source.w < 2 || source.h < 1 || summary.view_w < 1 || summary.view_h < 1) {
         return p;
@@ -60,8 +81,7 @@ SettingsProposal propose_settings(const AnalysisSummary& summary, FrameSize sour
 
     p.cropping = default_settings();
     p.cropping.mode = MODE_CROPPING;
-    const double aspect = static_cast<double>(summary.view_w) / summary.view_h;
-    p.needs_cropping = p.needs_alignment && choose_window(p.aligned, aspect, p.cropping);
+    p.needs_cropping = p.needs_alignment && choose_window(p.aligned, {summary.view_w, summary.view_h}, p.cropping);
     if (p.needs_cropping) {
         const OutputGeometry cropped = compute_output_geometry(p.cropping, p.aligned.w, p.aligned.h);
         p.cropped = {cropped.w, cropped.h};
@@ -69,11 +89,17 @@ SettingsProposal propose_settings(const AnalysisSummary& summary, FrameSize sour
         p.cropped = p.aligned;
     }
 
+    // The shape each pixel of a view displays at, and so the cropped view.
+    p.view_aspect = view_aspect.num > 0 ? view_aspect : make_ratio(summary.view_w, summary.view_h);
+    const double pixel_shape = static_cast<double>(p.view_aspect.num) * summary.view_h /
+                               (static_cast<double>(p.view_aspect.den) * summary.view_w);
     const double shown_w = p.cropped.w / 2.0;
+    const double shown_aspect = p.cropped.h > 0 ? shown_w * pixel_shape / p.cropped.h : 0.0;
     for (std::size_t i = 0; i < kCommonScreens.size(); ++i) {
         const Screen& screen = kCommonScreens[i];
         ScreenComfort& c = p.screens[i];
-        const double mm_per_pixel = shown_w > 0 ? screen.width_mm / shown_w : 0.0;
+        const double width_mm = std::min(screen.width_mm, screen.height_mm * shown_aspect);
+        const double mm_per_pixel = shown_w > 0 ? width_mm / shown_w : 0.0;
         c.screen = screen;
         c.range_degrees =
             (p.farthest_after - p.nearest_after) * mm_per_pixel / screen.distance_mm * 180.0 / std::numbers::pi;

@@ -9,22 +9,26 @@
 
 #include "core/analysis_summary.h"
 #include "core/copy_plan.h"
+#include "core/display_aspect.h"
 #include "core/filter_settings.h"
 
 namespace ocuvex {
 
-// A screen and how far from it one sits.
+// A screen and how far from it one sits. A view is shown as large as the
+// screen holds it at the shape it displays at: across the whole width, or
+// when narrower than the screen, up the whole height.
 struct Screen {
     const char* name;
     double width_mm;
+    double height_mm;
     double distance_mm;
 };
 
 inline constexpr std::array<Screen, 4> kCommonScreens = {{
-    {"27-inch monitor", 598, 700},
-    {"55-inch television", 1218, 2500},
-    {"100-inch projection", 2214, 4000},
-    {"12 m cinema screen", 12000, 16000},
+    {"27-inch monitor", 598, 336, 700},          // 16:9
+    {"55-inch television", 1218, 685, 2500},     // 16:9
+    {"100-inch projection", 2214, 1245, 4000},   // 16:9
+    {"12 m cinema screen", 12000, 6486, 16000},  // 1.85:1
 }};
 
 // Points further apart on the screen than the eyes make them diverge.
@@ -49,13 +53,19 @@ struct SettingsProposal {
     bool needs_alignment = false;
     FrameSize aligned;  // the alignment's output
     // The cropping: MODE_CROPPING on the alignment's output, a window of
-    // each view centred and of the measured views' aspect.
+    // each view centred and of the measured views' shape (exactly where
+    // whole even pixels allow it at little cost), so that it displays at the
+    // views' aspect: the conversions never resample a view, so a window
+    // displays at the shape of its pixels times the shape each pixel
+    // displays at, whatever the packing.
     FilterSettings cropping{};
     bool needs_cropping = false;
     FrameSize cropped;  // the cropping's output
+    // The shape the measured views display at (a half packing's squeezed
+    // views at the whole frame's); the comfort below shows them so.
+    Ratio view_aspect;
     // The eyes' disparities once aligned (right eye's position less the
-    // left eye's, > 0 behind the screen), and their effect on each screen,
-    // the views shown at the screen's width.
+    // left eye's, > 0 behind the screen), and their effect on each screen.
     std::int32_t nearest_after = 0;
     std::int32_t farthest_after = 0;
     std::array<ScreenComfort, kCommonScreens.size()> screens{};
@@ -64,6 +74,9 @@ struct SettingsProposal {
 // The proposal for `source`, the side-by-side frame the alignment mode will
 // read (its halves the views measured), whose left half holds the left eye
 // when left_eye_first (else the right eye: a right-first file, or --swap).
-SettingsProposal propose_settings(const AnalysisSummary& summary, FrameSize source, bool left_eye_first);
+// `view_aspect` is the shape the measured views display at
+// (DisplayAspect::view_aspect); 0/1: their own, of square pixels.
+SettingsProposal propose_settings(const AnalysisSummary& summary, FrameSize source, bool left_eye_first,
+                                  Ratio view_aspect = {});
 
 }  // namespace ocuvex

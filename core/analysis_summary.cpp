@@ -47,7 +47,7 @@ bool AnalysisAccumulator::add(const FrameMeasurement& frame, double time) {
         return false;
     }
     records_.push_back({time, frame.verdict, frame.vertical_matches, frame.horizontal_matches, frame.vertical_median,
-                        frame.nearest, frame.farthest});
+                        frame.nearest, frame.farthest, frame.noise});
     if (frame.verdict != FrameVerdict::measured) {
         return true;
     }
@@ -75,8 +75,12 @@ AnalysisSummary AnalysisAccumulator::summarize() const {
     s.frame_records = records_;
     std::vector<std::int32_t> frame_medians;
     std::vector<std::int32_t> frame_nearest, frame_farthest;
+    std::vector<double> noise;
     for (const FrameRecord& r : records_) {
         ++s.frames;
+        if (r.verdict != FrameVerdict::unusable) {
+            noise.push_back(r.noise);
+        }
         switch (r.verdict) {
         case FrameVerdict::measured:
             ++s.measured;
@@ -100,6 +104,7 @@ AnalysisSummary AnalysisAccumulator::summarize() const {
         }
     }
 
+    s.noise = median_of(noise);
     for (const std::int64_t n : dy_counts_) {
         s.vertical_matches += n;
     }
@@ -153,6 +158,7 @@ AnalysisSummary AnalysisAccumulator::summarize() const {
     }
     s.vertical_drift = s.vertical_high - s.vertical_low >= kDriftWarningLines;
     s.vertical_spread = !s.rotated && !s.scaled && s.vertical_q3 - s.vertical_q1 >= kDriftWarningLines;
+    s.depth_inverted = s.horizontal_matches > 0 && s.disparity_median < 0 && s.farthest > 0;
     return s;
 }
 

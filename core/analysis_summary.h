@@ -19,6 +19,7 @@ struct FrameRecord {
     std::int32_t vertical_median = 0;
     std::int32_t nearest = 0;
     std::int32_t farthest = 0;
+    double noise = 0;  // FrameMeasurement::noise
 };
 
 // Offsets and disparities as in BlockMatch: the right view's position minus
@@ -33,6 +34,9 @@ struct AnalysisSummary {
     std::int32_t flat = 0;
     std::int32_t unmatched = 0;
     std::int32_t unusable = 0;
+    // The views' noise (FrameMeasurement::noise), the median over the frames
+    // that could be read: what the matching allowed for.
+    double noise = 0;
 
     // The vertical offset: the median and quartiles of every vertical match
     // of the measured frames, and the share within one line of the median.
@@ -69,6 +73,12 @@ struct AnalysisSummary {
     bool scaled = false;           // scaled enough to leave lines of error at the top and bottom
     bool vertical_drift = false;   // the offset changes along the file: the rig moved
     bool vertical_spread = false;  // the blocks disagree, with no turn or scale to explain it
+    // Most of the picture lies in front of the screen and some behind it.
+    // Shot with converged cameras, the background lies behind the screen
+    // and covers most of the picture; shot parallel, nothing lies behind
+    // it. Views taken the wrong way round turn the depth inside out and
+    // look like this.
+    bool depth_inverted = false;
 
     std::vector<FrameRecord> frame_records;
 

@@ -26,9 +26,31 @@ constexpr std::int32_t kMeanArea = (2 * kMeanRadius + 1) * (2 * kMeanRadius + 1)
 // much on average, in 8-bit levels: above the noise of a compressed dark picture.
 constexpr std::int32_t kTextureLevels = 2;
 // A minimum is distinct along an axis when every candidate two or more
-// pixels away along it costs at least 4/3 of it.
+// pixels away along it costs at least 4/3 of it (once the noise's part is
+// taken off both, below).
 constexpr std::uint32_t kDistinctNum = 4;
 constexpr std::uint32_t kDistinctDen = 3;
+// Noise that differs between the views (a camera's sensor, film grain) adds
+// to every cost, the true match's too, and to every block's detail: for
+// Gaussian noise of deviation s its mean absolute value is sqrt(2/pi) s.
+// Costs and detail of independent parts add roughly as the root of their
+// sum of squares, so the tests below take the noise's part off that way.
+constexpr double kMeanAbsPerSigma = 0.7979;
+// Beside the 4/3, the candidates two or more pixels away must cost more
+// than the noise alone by half the noise's own cost: a block's sum of
+// noise varies by a few percent, and the best of many candidates is its
+// lucky draw.
+constexpr double kNoiseMargin = 0.5;
+// Each view's noise is read off its finest detail: the median of
+// |a - b - c + d| over the 2x2 squares (the diagonal difference, which
+// shading and straight edges cancel, and which is 1.349 times the
+// deviation of noise at its median), on every second pair of lines.
+constexpr double kDiagonalMedianPerSigma = 1.349;
+constexpr std::int32_t kNoiseBins = 2 * 255 + 1;
+// Squares all black or all white (letterbox bars, clipped highlights) show
+// no noise whatever the camera's: left out.
+constexpr int kClippedLow = 16;
+constexpr int kClippedHigh = 235;
 // The finer levels look this far around the coarser level's answer.
 constexpr std::int32_t kRefineReach = 2;
 // Frames need this many textured blocks (and a 20th of the grid), and then
@@ -125,6 +147,21 @@ std::uint32_t block_texture(const std::uint8_t* a, std::int32_t pitch, std::int3
     return sum;
 }
 
+// Whether `best` stands out from `other`, the cheapest candidate two or
+// more pixels away, when noise adds `noise` to each cost: with the noise's
+// part taken off both, `other` is more than 4/3 of `best` and more than
+// kNoiseMargin of the noise. Without noise, other > 4/3 best.
+bool distinct(std::uint32_t best, std::uint32_t other, double noise) {
+    if (other == std::numeric_limits<std::uint32_t>::max()) {
+        return false;  // no candidate that far (a window cut short by the picture's edge)
+    }
+    const double b = best, o = other, n2 = noise * noise;
+    const double best_part = std::max(b * b - n2, 0.0);
+    const double other_part = o * o - n2;
+    return other_part * (kDistinctDen * kDistinctDen) > best_part * (kDistinctNum * kDistinctNum) &&
+           other_part > kNoiseMargin * kNoiseMargin * n2;
+}
+
 // Solves the 3x3 system m * p = v by Cramer's rule; false when singular.
 bool solve3(const double (&m)[3][3], const double (&v)[3], double (&p)[3]) {
     const auto det = [](const double(&a)[3][3]) {
@@ -170,6 +207,7 @@ PairAnalyzer::PairAnalyzer(std::int32_t view_w, std::int32_t view_h, const Analy
         widest = std::max(widest, level.w);
     }
     column_sums_.resize(static_cast<std::size_t>(widest) + 2 * kMeanRadius + 1);
+    noise_counts_.resize(kNoiseBins);
 
     const std::int32_t reach_y = std::max<std::int32_t>(
         options.vertical_lines, static_cast<std::int32_t>(std::int64_t{view_h_} * options.vertical_percent / 100));
@@ -186,6 +224,9 @@ PairAnalyzer::PairAnalyzer(std::int32_t view_w, std::int32_t view_h, const Analy
     grid_y0_ = (coarse.h - grid_h_ * kBlock) / 2;
     const auto blocks = static_cast<std::size_t>(grid_w_) * static_cast<std::size_t>(grid_h_);
     matches_.resize(blocks);
+    coarse_searches_.resize(blocks);
+    full_matches_.resize(blocks);
+    typical_costs_.resize(blocks);
     fit_x_.resize(blocks);
     fit_y_.resize(blocks);
     fit_dy_.resize(blocks);
@@ -218,7 +259,41 @@ void PairAnalyzer::prepare_levels(const LumaView& left, const LumaView& right) {
     }
 }
 
-void PairAnalyzer::search_coarse(BlockMatch& match, std::int32_t bx, std::int32_t by) {
+double PairAnalyzer::estimate_noise(const LumaView& view) {
+    std::fill(noise_counts_.begin(), noise_counts_.end(), 0);
+    std::int64_t n = 0;
+    for (std::int32_t y = 0; y + 1 < view.h; y += 4) {
+        const std::uint8_t* a = view.data + static_cast<std::ptrdiff_t>(y) * view.pitch;
+        const std::uint8_t* b = a + view.pitch;
+        for (std::int32_t x = 0; x + 1 < view.w; x += 2) {
+            const int p = a[x], q = a[x + 1], r = b[x], t = b[x + 1];
+            const bool clipped = p == q && p == r && p == t && (p <= kClippedLow || p >= kClippedHigh);
+            if (!clipped) {
+                ++noise_counts_[static_cast<std::size_t>(std::abs(p - q - r + t))];
+                ++n;
+            }
+        }
+    }
+    if (n == 0) {
+        return 0.0;
+    }
+    // The median, placed within its whole number's bin (which spans half a
+    // level either way, bin 0 only upwards) by its rank.
+    const double middle = static_cast<double>(n) / 2.0;
+    std::int64_t below = 0;
+    for (std::size_t v = 0; v < noise_counts_.size(); ++v) {
+        const std::int32_t count = noise_counts_[v];
+        if (count > 0 && static_cast<double>(below + count) >= middle) {
+            const double low = v == 0 ? 0.0 : static_cast<double>(v) - 0.5;
+            const double width = v == 0 ? 0.5 : 1.0;
+            return (low + width * (middle - static_cast<double>(below)) / count) / kDiagonalMedianPerSigma;
+        }
+        below += count;
+    }
+    return 0.0;
+}
+
+void PairAnalyzer::search_coarse(CoarseSearch& search, std::int32_t bx, std::int32_t by) {
     const Level& level = levels_.back();
     const std::int32_t pitch = level.w;
     const std::uint8_t* a = level.detail[0].data() + static_cast<std::ptrdiff_t>(by) * pitch + bx;
@@ -257,20 +332,27 @@ void PairAnalyzer::search_coarse(BlockMatch& match, std::int32_t bx, std::int32_
             }
         }
     }
-    // With no candidate that far (a window cut short by the picture's
-    // edge), nothing shows the minimum to be distinct.
-    const auto distinct = [best](std::uint32_t other) {
-        return other != std::numeric_limits<std::uint32_t>::max() &&
-               std::uint64_t{best} * kDistinctNum < std::uint64_t{other} * kDistinctDen;
-    };
-    match.dx = best_x;
-    match.dy = best_y;
+    search.searched = true;
+    search.best = best;
+    search.other_x = other_x;
+    search.other_y = other_y;
+    search.dx = best_x;
+    search.dy = best_y;
     // A minimum on the window's edge may lie beyond it.
-    match.horizontal = best_x != lo_x && best_x != hi_x && distinct(other_x);
-    match.vertical = best_y != lo_y && best_y != hi_y && distinct(other_y);
+    search.inside_x = best_x != lo_x && best_x != hi_x;
+    search.inside_y = best_y != lo_y && best_y != hi_y;
 }
 
-bool PairAnalyzer::refine(BlockMatch& match, int l) {
+double PairAnalyzer::typical_cost(std::size_t n) {
+    if (n == 0) {
+        return 0.0;
+    }
+    const auto middle = typical_costs_.begin() + static_cast<std::ptrdiff_t>(n / 2);
+    std::nth_element(typical_costs_.begin(), middle, typical_costs_.begin() + static_cast<std::ptrdiff_t>(n));
+    return *middle;
+}
+
+bool PairAnalyzer::refine(BlockMatch& match, int l, FullSizeMatch& full) {
     const Level& level = levels_[static_cast<std::size_t>(l)];
     const std::int32_t side = kBlock << (coarsest_ - l);
     const std::int32_t bx = match.x >> l, by = match.y >> l;
@@ -301,16 +383,12 @@ bool PairAnalyzer::refine(BlockMatch& match, int l) {
     match.dy = best_y;
     match.horizontal = match.horizontal && best_x != lo_x && best_x != hi_x;
     match.vertical = match.vertical && best_y != lo_y && best_y != hi_y;
-    if (l == 0) {
-        // At full size the two blocks must look alike: a match that costs
-        // more than the two blocks' mean detail is an occlusion or a
-        // different object. (Against the mean, a camera that sees less
-        // contrast than the other still matches.)
-        const std::uint32_t detail_b =
-            block_texture(b + static_cast<std::ptrdiff_t>(by + best_y) * pitch + bx + best_x, pitch, side);
-        const bool alike = std::uint64_t{best} * 2 <= std::uint64_t{block_texture(a, pitch, side)} + detail_b;
-        match.horizontal = match.horizontal && alike;
-        match.vertical = match.vertical && alike;
+    if (l == 0 && (match.horizontal || match.vertical)) {
+        // Judged once every block has its full-size match (look_alike()).
+        full.cost = best;
+        full.detail = block_texture(a, pitch, side) +
+                      block_texture(b + static_cast<std::ptrdiff_t>(by + best_y) * pitch + bx + best_x, pitch, side);
+        full.pending = true;
     }
     return match.horizontal || match.vertical;
 }
@@ -324,29 +402,91 @@ const FrameMeasurement& PairAnalyzer::measure(const LumaView& left, const LumaVi
         return result_;
     }
     prepare_levels(left, right);
-    const Level& coarse = levels_.back();
+    const double noise[2] = {estimate_noise(left), estimate_noise(right)};
+    result_.noise = std::sqrt((noise[0] * noise[0] + noise[1] * noise[1]) / 2.0);
     result_.blocks = static_cast<std::int32_t>(matches_.size());
-    const std::uint32_t enough_texture = kTextureLevels * kBlock * kBlock;
+    const Level& coarse = levels_.back();
+    const double coarse_block = kBlock * kBlock;
+
+    // The full search, for every block with detail enough to match without noise.
+    std::size_t searched = 0;
     for (std::int32_t gy = 0; gy < grid_h_; ++gy) {
         for (std::int32_t gx = 0; gx < grid_w_; ++gx) {
             const auto index = static_cast<std::size_t>(std::int64_t{gy} * grid_w_ + gx);
             const std::int32_t bx = grid_x0_ + gx * kBlock, by = grid_y0_ + gy * kBlock;
-            BlockMatch& match = matches_[index];
-            match = BlockMatch{bx << coarsest_, by << coarsest_, 0, 0, false, false};
+            matches_[index] = BlockMatch{bx << coarsest_, by << coarsest_, 0, 0, false, false};
+            full_matches_[index] = FullSizeMatch{};
+            CoarseSearch& search = coarse_searches_[index];
+            search = CoarseSearch{};
             const std::uint8_t* block = coarse.detail[0].data() + static_cast<std::ptrdiff_t>(by) * coarse.w + bx;
-            if (block_texture(block, coarse.w, kBlock) < enough_texture) {
+            search.texture = block_texture(block, coarse.w, kBlock);
+            if (search.texture < kTextureLevels * kBlock * kBlock) {
                 continue;
             }
-            ++result_.textured;
-            search_coarse(match, bx, by);
-            for (int l = coarsest_ - 1; l >= 0 && (match.horizontal || match.vertical); --l) {
-                refine(match, l);
-            }
+            search_coarse(search, bx, by);
+            typical_costs_[searched++] = search.best;
         }
     }
+
+    // What noise that differs between the views costs a true match at the
+    // coarsest level: as the views' finest detail shows it (each halving
+    // averages four pixels, halving the noise), unless the frame's matches
+    // typically cost less (fine detail the views share, which reads as
+    // noise there but matches).
+    const double shrink = 1.0 / (1 << coarsest_);
+    const double coarse_noise = std::min(kMeanAbsPerSigma * std::sqrt(2.0) * result_.noise * shrink * coarse_block,
+                                         searched > 0 ? typical_cost(searched) : 0.0);
+    // A block has detail when it stands out from its own noise by kTextureLevels.
+    const double enough_texture = kTextureLevels * coarse_block + coarse_noise / std::sqrt(2.0);
+    for (std::size_t index = 0; index < matches_.size(); ++index) {
+        const CoarseSearch& search = coarse_searches_[index];
+        if (!search.searched || static_cast<double>(search.texture) < enough_texture) {
+            continue;
+        }
+        ++result_.textured;
+        BlockMatch& match = matches_[index];
+        match.dx = search.dx;
+        match.dy = search.dy;
+        match.horizontal = search.inside_x && distinct(search.best, search.other_x, coarse_noise);
+        match.vertical = search.inside_y && distinct(search.best, search.other_y, coarse_noise);
+        for (int l = coarsest_ - 1; l >= 0 && (match.horizontal || match.vertical); --l) {
+            refine(match, l, full_matches_[index]);
+        }
+    }
+    look_alike();
     result_.matches = matches_;
     gather_statistics();
     return result_;
+}
+
+void PairAnalyzer::look_alike() {
+    // What the frame's full-size matches typically cost: where noise that
+    // differs between the views dominates, what it makes unavoidable. (Read
+    // off the matches, not the views' finest detail: a codec smooths
+    // grain's finest detail and leaves the rest.)
+    std::size_t n = 0;
+    for (const FullSizeMatch& full : full_matches_) {
+        if (full.pending) {
+            typical_costs_[n++] = full.cost;
+        }
+    }
+    const double noise = typical_cost(n);
+    for (std::size_t i = 0; i < matches_.size(); ++i) {
+        const FullSizeMatch& full = full_matches_[i];
+        if (!full.pending) {
+            continue;
+        }
+        // At full size the two blocks must look alike: a match that costs
+        // more than the two blocks' mean detail is an occlusion or a
+        // different object. (Against the mean, a camera that sees less
+        // contrast than the other still matches.) Noise adds to the cost
+        // what it adds to both blocks' detail together: cost^2 <= mean
+        // detail^2 + noise cost^2 / 2, which is cost <= mean detail
+        // without noise.
+        const bool alike = 4.0 * full.cost * full.cost <= full.detail * full.detail + 2.0 * noise * noise;
+        matches_[i].horizontal = matches_[i].horizontal && alike;
+        matches_[i].vertical = matches_[i].vertical && alike;
+    }
 }
 
 void PairAnalyzer::gather_statistics() {

@@ -72,6 +72,10 @@ struct FrameMeasurement {
     std::int32_t textured = 0;  // with enough detail to match
     std::int32_t vertical_matches = 0;
     std::int32_t horizontal_matches = 0;
+    // The noise of the views (sensor noise, film grain), the root mean
+    // square of the two views' standard deviations in 8-bit levels: what
+    // the match tests allow for. Set for every frame of the right size.
+    double noise = 0;
     std::int32_t vertical_median = 0;
     // The nearest and farthest disparity, kDisparityTail set aside at each end.
     std::int32_t nearest = 0;
@@ -111,9 +115,31 @@ class PairAnalyzer {
         std::vector<std::uint8_t> detail[2];   // the luma less its local mean, around 128
     };
 
+    // A block's full search at the coarsest level, before it is judged.
+    struct CoarseSearch {
+        bool searched = false;
+        std::uint32_t texture = 0;  // the left block's detail, summed
+        std::uint32_t best = 0;     // the minimum's cost
+        std::uint32_t other_x = 0;  // the cheapest two or more pixels off it across
+        std::uint32_t other_y = 0;  // ... and down
+        std::int32_t dx = 0, dy = 0;
+        bool inside_x = false;  // the minimum is not on the window's edge
+        bool inside_y = false;
+    };
+    // A block's match at full size, before look_alike() judges it.
+    struct FullSizeMatch {
+        double cost = 0;    // the sum of absolute differences
+        double detail = 0;  // both blocks' detail, summed
+        bool pending = false;
+    };
+
     void prepare_levels(const LumaView& left, const LumaView& right);
-    void search_coarse(BlockMatch& match, std::int32_t bx, std::int32_t by);
-    bool refine(BlockMatch& match, int level);
+    double estimate_noise(const LumaView& view);
+    void search_coarse(CoarseSearch& search, std::int32_t bx, std::int32_t by);
+    // The median of the first n of typical_costs_ (reordered), 0 for none.
+    double typical_cost(std::size_t n);
+    bool refine(BlockMatch& match, int level, FullSizeMatch& full);
+    void look_alike();
     void gather_statistics();
 
     std::int32_t view_w_ = 0;
@@ -125,8 +151,12 @@ class PairAnalyzer {
     std::int32_t grid_x0_ = 0, grid_y0_ = 0;
     std::vector<Level> levels_;
     std::vector<std::int32_t> column_sums_;
-    std::vector<std::uint32_t> costs_;  // the full search's cost surface of one block
+    std::vector<std::int32_t> noise_counts_;  // the noise estimate's histogram
+    std::vector<std::uint32_t> costs_;        // the full search's cost surface of one block
     std::vector<BlockMatch> matches_;
+    std::vector<CoarseSearch> coarse_searches_;
+    std::vector<FullSizeMatch> full_matches_;
+    std::vector<double> typical_costs_;
     std::vector<std::int32_t> dx_counts_, dy_counts_;
     std::vector<double> fit_x_, fit_y_, fit_dy_;
     FrameMeasurement result_;

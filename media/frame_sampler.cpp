@@ -51,6 +51,8 @@ FrameSampler::FrameSampler(const std::string& path, std::int32_t samples, InputO
                          " pixels, which cannot be analysed");
     }
     first_pts_ = frame_->pts;
+    sample_aspect_ratio_ = av_guess_sample_aspect_ratio(const_cast<AVFormatContext*>(demuxer_.format()),
+                                                        const_cast<AVStream*>(demuxer_.video_stream()), frame_.get());
     const std::int64_t expected = demuxer_.expected_frames();
     end_pts_ = container_end(demuxer_);
     // An image sequence seeks by picture number, though it reads no one file.

@@ -50,6 +50,9 @@ class FrameSampler {
     // The first frame's size.
     int width() const { return width_; }
     int height() const { return height_; }
+    // The first frame's pixel aspect, as the stream or the frame says; 0/1
+    // when neither says.
+    AVRational sample_aspect_ratio() const { return sample_aspect_ratio_; }
     SamplingMethod method() const { return method_; }
     // The samples aimed at; an input may give fewer (fewer frames, or key
     // frames, than stretches).
@@ -88,6 +91,7 @@ class FrameSampler {
     SamplingMethod method_ = SamplingMethod::decoding;
     int width_ = 0;
     int height_ = 0;
+    AVRational sample_aspect_ratio_{0, 1};
     std::int64_t first_pts_ = 0;
     std::int64_t end_pts_ = 0;  // seeking: where the video ends, by the container
     SampledFrame sample_;

@@ -94,27 +94,57 @@ TEST(AnalysisProposal, NothingMeasuredProposesNothing) {
 
 TEST(AnalysisProposal, DepthIsJudgedForEachScreen) {
     AnalysisSummary s;
-    s.view_w = 1000;
-    s.view_h = 1000;
+    s.view_w = 1600;
+    s.view_h = 900;
     s.measured = 1;
     s.horizontal_matches = 100;
-    // Shallow: 0.4 % of the width.
-    s.nearest = -2;
-    s.farthest = 2;
-    SettingsProposal p = propose_settings(s, {2000, 1000}, true);
-    EXPECT_EQ(p.alignment.align_horz, 2);
+    // Shallow: 0.5 % of the width.
+    s.nearest = -4;
+    s.farthest = 4;
+    SettingsProposal p = propose_settings(s, {3200, 900}, true);
+    EXPECT_EQ(p.alignment.align_horz, 4);
     EXPECT_EQ(p.nearest_after, 0);
     for (const ScreenComfort& c : p.screens) {
         EXPECT_FALSE(c.too_deep || c.diverges) << c.screen.name;
     }
     // Deep: 4 % of the width, which takes the background apart by more
     // than the eyes on a cinema screen and is too deep from a sofa.
-    s.nearest = -20;
-    s.farthest = 20;
-    p = propose_settings(s, {2000, 1000}, true);
+    s.nearest = -32;
+    s.farthest = 32;
+    p = propose_settings(s, {3200, 900}, true);
     EXPECT_TRUE(p.screens[1].too_deep);
     EXPECT_FALSE(p.screens[1].diverges);
     EXPECT_TRUE(p.screens[3].diverges);
+}
+
+// Half side by side: views of 800x900 pixels that display at 16:9 fill a
+// television as 1600x900 views do, and are as deep; read as full, they
+// display at 8:9, half as wide, and look half as deep. Either way the crop
+// window is of the views' exact shape.
+TEST(AnalysisProposal, ViewsAreJudgedAtTheShapeTheyDisplayAt) {
+    AnalysisSummary s;
+    s.view_w = 800;
+    s.view_h = 900;
+    s.measured = 1;
+    s.horizontal_matches = 100;
+    s.vertical_matches = 100;
+    s.vertical_offset = 5;
+    s.nearest = -16;
+    s.farthest = 16;
+    const SettingsProposal half = propose_settings(s, {1600, 900}, true, Ratio{16, 9});
+    const SettingsProposal full = propose_settings(s, {1600, 900}, true);
+    EXPECT_EQ(half.view_aspect, (Ratio{16, 9}));
+    EXPECT_EQ(full.view_aspect, (Ratio{8, 9}));
+    EXPECT_TRUE(half.screens[1].too_deep);
+    EXPECT_FALSE(full.screens[1].too_deep);
+    EXPECT_NEAR(full.screens[1].range_degrees, half.screens[1].range_degrees / 2, 0.02);
+    for (const SettingsProposal& p : {half, full}) {
+        ASSERT_TRUE(p.needs_cropping);
+        EXPECT_EQ(std::int64_t{p.cropping.crop_width} * 9, std::int64_t{p.cropping.crop_height} * 8);
+        // 784 columns a view once aligned hold 8:9 up to 882 lines; exact, 864.
+        EXPECT_EQ(p.cropping.crop_height, 864);
+        EXPECT_EQ(p.cropping, half.cropping);
+    }
 }
 
 }  // namespace

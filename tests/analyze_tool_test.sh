@@ -74,10 +74,11 @@ case_rig_error() {
     [ "$(wc -l <rig.json)" -eq 1 ] || fail "the JSON is not one line"
     local field
     for field in input width height layout left_eye swap sampling samples_wanted frames_decoded view_width \
-        view_height frames sampled measured flat unmatched unusable vertical matches offset q1 q3 agreement low high \
+        view_height packing view_aspect noise frames sampled measured flat unmatched unusable vertical matches offset \
+        q1 q3 agreement low high \
         disparity nearest farthest median nearest_percent farthest_percent median_percent nearest_in_a_frame \
         farthest_in_a_frame geometry fitted_frames rotation_degrees scale_percent centre_offset warnings rotated scaled \
-        vertical_drift vertical_spread too_deep diverges proposal needs_alignment align_horz align_vert aligned_width \
+        vertical_drift vertical_spread depth_inverted too_deep diverges proposal needs_alignment align_horz align_vert aligned_width \
         aligned_height needs_cropping crop_x crop_y crop_width crop_height cropped_width cropped_height nearest_after \
         farthest_after screens screen width_mm distance_mm range_degrees farthest_mm commands frame_records time verdict \
         vertical_matches horizontal_matches vertical_median; do
@@ -156,6 +157,13 @@ case_layouts() {
 -6 --layout rows rows_odd.mkv
 LIST
     expect_value out.json - left_eye "the even lines"
+    # ffmpeg's abl puts the left eye on top, where convert takes the right
+    # one: the depth comes out inside out, and a note says so.
+    "$ocuvex" analyze --layout above-below ab.mkv >out.txt || fail "analyze ab.mkv"
+    grep -q "^note: most of the picture lies in front of the screen .* it was taken to be in the bottom half by convention); analyse with --swap" \
+        out.txt || fail "no note on inverted depth: $(cat out.txt)"
+    "$ocuvex" analyze --layout above-below --swap ab.mkv >out.txt || fail "analyze --swap ab.mkv"
+    ! grep -q "^note: most of the picture" out.txt || fail "a note on inverted depth the right way round: $(cat out.txt)"
     "$ocuvex" analyze ab_tagged.mkv >out.txt 2>err
     grep -q "above-below, left eye in the top half" out.txt || fail "metadata's layout: $(head -1 out.txt)"
     "$ocuvex" analyze --layout side-by-side ab_tagged.mkv >/dev/null 2>err
@@ -175,6 +183,48 @@ LIST
     "$ocuvex" analyze --swap --json sbs-cropped.mkv >again.json || fail "analyze the swapped proposal's result"
     expect_value again.json vertical offset 0
     expect_value again.json disparity nearest 0 1
+}
+
+# --- half packings: views squeezed to the frame's shape, read with --half;
+# every proposed command carries --half, converts, and the result displays
+# at 16:9, the views' shape
+case_half() {
+    # Half side by side: two 320x360 views in a 640x360 frame of square pixels.
+    "${OCUVEX_RENDER_SAMPLE:?the sample renderer}" --texture --view-size 320x360 --frames 12 --rig-vertical 5 |
+        ff -f rawvideo -pix_fmt bgr0 -s 640x360 -r 24 -i - -vf setsar=1 -c:v libx264 -crf 23 -pix_fmt yuv420p \
+            half.mkv || fail "cannot make half.mkv"
+    "$ocuvex" analyze --half --json half.mkv >half.json || fail "analyze --half half.mkv"
+    expect_value half.json - packing half
+    expect_value half.json - view_aspect 16:9
+    expect_value half.json vertical offset 5 1
+    run_proposal --half half.mkv
+    [ "$(grep -c '^ *ocuvex convert --half ' summary.txt)" -eq 2 ] || fail "commands without --half: $(cat summary.txt)"
+    [ "$(stream_value half-cropped.mkv v:0 display_aspect_ratio)" = 16:9 ] ||
+        fail "half-cropped.mkv displays at $(stream_value half-cropped.mkv v:0 display_aspect_ratio)"
+    # Read as full, the views display at 8:9, half as wide on a screen: the
+    # depth looks half as deep.
+    "$ocuvex" analyze --json half.mkv >full.json || fail "analyze half.mkv"
+    expect_value full.json - packing full
+    expect_value full.json - view_aspect 8:9
+    near "$(json_value full.json - range_degrees)" "$(awk -v d="$(json_value half.json - range_degrees)" \
+        'BEGIN { print d / 2 }')" 0.02 || fail "the depth as full: $(json_value full.json - range_degrees) degrees"
+    ok
+
+    # Half above/below, the left eye on top as its metadata says: ab-to-sbs
+    # --half makes a frame that displays at 16:9, and so does the crop.
+    "$OCUVEX_RENDER_SAMPLE" --texture --view-size 960x270 --frames 8 --rig-vertical -3 |
+        ff -f rawvideo -pix_fmt bgr0 -s 1920x270 -r 24 -i - -vf stereo3d=sbsl:abl,setsar=1 -c:v ffv1 \
+            -metadata:s:v stereo_mode=top_bottom ab_half.mkv || fail "cannot make ab_half.mkv"
+    run_proposal --half ab_half.mkv
+    [ "$(grep -c '^ *ocuvex convert --half ' summary.txt)" -eq 3 ] || fail "commands without --half: $(cat summary.txt)"
+    local file
+    for file in ab_half-sbs.mkv ab_half-cropped.mkv; do
+        [ "$(stream_value "$file" v:0 display_aspect_ratio)" = 16:9 ] ||
+            fail "$file displays at $(stream_value "$file" v:0 display_aspect_ratio)"
+    done
+    "$ocuvex" analyze --half --json ab_half-cropped.mkv >again.json || fail "analyze ab_half-cropped.mkv"
+    expect_value again.json vertical offset 0
+    expect_value again.json - view_aspect 16:9
 }
 
 # --- frames spread over the whole file: key frames by seeking, decoding on

@@ -2,6 +2,7 @@
 // tests: the sample scene rendered in memory, each view's luma beside it.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -43,6 +44,43 @@ inline sample::SceneOptions rig(int vertical, double rotate = 0, double scale = 
     options.textured = textured;
     options.rig = {vertical, rotate, scale};
     return options;
+}
+
+// The scene with grain of deviation `levels`, drawn anew for each view.
+inline sample::SceneOptions grainy(sample::SceneOptions options, double levels) {
+    options.grain = levels;
+    return options;
+}
+
+// Adds grain of deviation `levels` to both views' luma, drawn anew for each
+// view (frame t's). Coarse grain spans about two pixels (each value the mean
+// of a 2x2 square of fine grain, scaled back to the deviation asked for), as
+// a film scan's grain or a codec's smoothing leaves it.
+inline void add_grain(SamplePair& pair, double levels, bool coarse = false, int t = 0) {
+    for (const sample::Eye eye : {sample::Eye::left, sample::Eye::right}) {
+        std::vector<std::uint8_t>& view = eye == sample::Eye::left ? pair.left : pair.right;
+        const auto deviate = [eye, t](std::int32_t x, std::int32_t y) { return sample::grain_deviate(x, y, eye, t); };
+        for (std::int32_t y = 0; y < pair.h; ++y) {
+            for (std::int32_t x = 0; x < pair.w; ++x) {
+                const double d =
+                    coarse ? (deviate(x, y) + deviate(x + 1, y) + deviate(x, y + 1) + deviate(x + 1, y + 1)) / 2
+                           : deviate(x, y);
+                std::uint8_t& v = view[static_cast<std::size_t>(y) * pair.w + x];
+                v = static_cast<std::uint8_t>(std::lround(std::clamp(v + levels * d, 0.0, 255.0)));
+            }
+        }
+    }
+}
+
+// Grain alone on mid grey: nothing to match.
+inline SamplePair grain_alone(std::int32_t w, std::int32_t h, double levels, bool coarse) {
+    SamplePair pair;
+    pair.w = w;
+    pair.h = h;
+    pair.left.assign(static_cast<std::size_t>(w) * h, 128);
+    pair.right = pair.left;
+    add_grain(pair, levels, coarse);
+    return pair;
 }
 
 inline SamplePair render_pair(std::int32_t w, std::int32_t h, const sample::SceneOptions& options, int t = 10,

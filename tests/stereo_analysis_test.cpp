@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "core/analysis_proposal.h"
 #include "core/analysis_summary.h"
 #include "tests/sample_pair.h"
 
@@ -103,6 +104,60 @@ TEST(StereoAnalysis, FlatFramesAreSkippedAndCounted) {
         if (r.verdict == FrameVerdict::measured) {
             EXPECT_EQ(r.vertical_median, 6) << r.time;
         }
+    }
+}
+
+// Grain that differs between the views (every camera's noise, film grain)
+// is allowed for: the offsets and the depth range still measure right.
+TEST(StereoAnalysis, GrainIsAllowedFor) {
+    const std::vector<int> offsets = {-16, 3, 16};
+    for (const auto& [w, h] : {std::pair{640, 360}, std::pair{960, 1080}}) {
+        std::vector<SamplePair> clean;
+        for (std::size_t i = 0; i < offsets.size(); ++i) {
+            clean.push_back(render_pair(w, h, rig(offsets[i]), static_cast<int>(15 * i)));
+        }
+        PairAnalyzer analyzer(w, h);
+        for (const double grain : {2.0, 4.0, 6.0}) {
+            std::vector<SamplePair> frames = clean;
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                test::add_grain(frames[i], grain, false, static_cast<int>(i));
+            }
+            AnalysisAccumulator accumulator(analyzer, static_cast<std::int32_t>(frames.size()));
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                const FrameMeasurement& m = analyzer.measure(frames[i].left_view(), frames[i].right_view());
+                ASSERT_EQ(m.verdict, FrameVerdict::measured) << grain << " " << w << " " << offsets[i];
+                EXPECT_NEAR(m.vertical_median, offsets[i], 1) << grain << " " << w;
+                EXPECT_GT(m.vertical_matches, m.blocks / 2) << grain << " " << w << " " << offsets[i];
+                // The scene's finest detail reads as a little noise at 360 lines.
+                EXPECT_NEAR(m.noise, grain, 0.1 * grain + 0.5) << w;
+                accumulator.add(m, static_cast<double>(i));
+            }
+            const AnalysisSummary s = accumulator.summarize();
+            EXPECT_NEAR(s.nearest, sample::ball_disparity(sample::kBalls[0], w), 1.0) << grain << " " << w;
+            EXPECT_NEAR(s.farthest, sample::backdrop_disparity(w), 1.0) << grain << " " << w;
+            EXPECT_FALSE(s.rotated || s.scaled) << grain << " " << w;
+        }
+    }
+}
+
+// Grain alone, fine or coarse, however strong, is never taken for detail
+// that matches: its frames are skipped, and nothing is proposed.
+TEST(StereoAnalysis, GrainAloneIsNotMeasured) {
+    for (const auto& [w, h] : {std::pair{640, 360}, std::pair{960, 1080}}) {
+        PairAnalyzer analyzer(w, h);
+        AnalysisAccumulator accumulator(analyzer, 8);
+        for (const bool coarse : {false, true}) {
+            for (const double grain : {2.0, 4.0, 6.0, 12.0}) {
+                const SamplePair pair = test::grain_alone(w, h, grain, coarse);
+                const FrameMeasurement& m = analyzer.measure(pair.left_view(), pair.right_view());
+                EXPECT_NE(m.verdict, FrameVerdict::measured) << w << " " << coarse << " " << grain;
+                accumulator.add(m, grain);
+            }
+        }
+        const AnalysisSummary s = accumulator.summarize();
+        EXPECT_FALSE(s.anything_measured());
+        EXPECT_EQ(s.flat + s.unmatched, 8);
+        EXPECT_FALSE(propose_settings(s, {2 * w, h}, true).measured);
     }
 }
 

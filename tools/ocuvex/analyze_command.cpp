@@ -13,6 +13,8 @@
 
 #include "core/analysis_proposal.h"
 #include "core/analysis_summary.h"
+#include "core/display_aspect.h"
+#include "core/output_geometry.h"
 #include "core/stereo_analysis.h"
 #include "media/frame_sampler.h"
 #include "media/stereo_metadata.h"
@@ -49,6 +51,7 @@ constexpr ProgressUnit kSamples{"sample", "samples/s"};
 
 struct AnalyzeArguments {
     const Layout* layout = nullptr;  // null: the input's metadata, else side by side
+    PackingChoice packing;           // --half
     std::int32_t frames = kDefaultFrames;
     bool swap = false;
     bool json = false;
@@ -95,7 +98,8 @@ constexpr CommandOption<AnalyzeArguments> kAnalyzeOptions[] = {
 AnalyzeArguments parse_analyze_arguments(std::span<const std::string_view> args) {
     AnalyzeArguments parsed;
     const std::vector<std::string_view> positional = read_arguments(args, "analyze", [&parsed](ArgumentCursor& cursor) {
-        return take_command_option<AnalyzeArguments>(cursor, kAnalyzeOptions, parsed);
+        return take_command_option<AnalyzeArguments>(cursor, kAnalyzeOptions, parsed) ||
+               take_command_option<PackingChoice>(cursor, input_packing_options(), parsed.packing);
     });
     if (parsed.help) {
         return parsed;
@@ -353,8 +357,13 @@ struct Reading {
     int width = 0;
     int height = 0;
     const Layout* layout = nullptr;
-    bool left_eye_first = true;  // the first place holds the left eye
-    bool swap = false;           // the user's --swap
+    bool left_eye_first = true;       // the first place holds the left eye
+    bool swap = false;                // the user's --swap
+    bool eyes_by_convention = false;  // no metadata said where the left eye is
+    // How the views are packed (--half; views on alternate lines are always
+    // half) and the shape each displays at.
+    Packing packing = Packing::Full;
+    Ratio view_aspect;
     SamplingMethod method = SamplingMethod::seeking;
     std::int32_t samples_wanted = 0;
     std::int64_t frames_decoded = 0;
@@ -409,12 +418,21 @@ std::vector<ProposedCommand> proposed_commands(const Reading& reading, const Set
                                          std::to_string(c.crop_width) + " --crop-height " +
                                          std::to_string(c.crop_height) + files(aligned, cropped)});
     }
-    // The user's --swap goes to the last step: each step's output says
-    // where it put the eyes, and the next step follows that, which would
-    // exchange the views back after an earlier --swap.
+    // Every step reads its input as INPUT is packed (views on alternate
+    // lines are half packed, and so is the side-by-side frame deinterlace
+    // makes of them), so that each file declares the aspect its views
+    // display at. The user's --swap goes to
+    // the last step: each step's output says where it put the eyes, and the
+    // next step follows that, which would exchange the views back after an
+    // earlier --swap.
+    constexpr std::size_t kAfterConvert = std::string_view("ocuvex convert").size();
+    for (ProposedCommand& command : commands) {
+        if (reading.packing == Packing::Half) {
+            command.line.insert(kAfterConvert, " --half");
+        }
+    }
     if (reading.swap) {
-        std::string& line = commands.back().line;
-        line.insert(std::string_view("ocuvex convert").size(), " --swap");
+        commands.back().line.insert(kAfterConvert, " --swap");
     }
     return commands;
 }
@@ -427,8 +445,9 @@ std::string layout_sentence(const Reading& reading) {
 
 void print_summary(const Reading& reading, const AnalysisSummary& s, const SettingsProposal& p,
                    const std::vector<ProposedCommand>& commands) {
-    std::printf("%s: %dx%d %s; views %dx%d\n", quoted(reading.input).c_str(), reading.width, reading.height,
-                layout_sentence(reading).c_str(), s.view_w, s.view_h);
+    std::printf("%s: %dx%d %s; views %dx%d, %s, each displayed at %s\n", quoted(reading.input).c_str(), reading.width,
+                reading.height, layout_sentence(reading).c_str(), s.view_w, s.view_h, packing_name(reading.packing),
+                ratio_text(reading.view_aspect).c_str());
     std::string counts = std::to_string(s.measured) + " measured";
     const std::pair<std::int32_t, const char*> skipped[] = {
         {s.flat, "flat"}, {s.unmatched, "unmatched"}, {s.unusable, "unusable"}};
@@ -441,6 +460,11 @@ void print_summary(const Reading& reading, const AnalysisSummary& s, const Setti
         s.frames < reading.samples_wanted ? " of " + std::to_string(reading.samples_wanted) + " wanted" : "";
     std::printf("%d frame%s sampled%s (%s): %s\n", s.frames, s.frames == 1 ? "" : "s", of_wanted.c_str(),
                 method_name(reading.method), counts.c_str());
+    if (s.frames > s.unusable) {
+        std::printf(
+            "noise: %.1f levels (each view's standard deviation, the frames' median), allowed for in matching\n",
+            s.noise);
+    }
     if (!s.anything_measured()) {
         std::printf(
             "nothing measured (flat frames have too little detail, unmatched ones too few blocks found in "
@@ -495,6 +519,21 @@ void print_summary(const Reading& reading, const AnalysisSummary& s, const Setti
             "to explain it: lens distortion, a toed-in rig's keystone, or poor matches\n",
             signed_text(s.vertical_q1).c_str(), signed_text(s.vertical_q3).c_str());
     }
+    if (s.depth_inverted) {
+        const std::string left_place =
+            reading.left_eye_first ? reading.layout->first_place : reading.layout->second_place;
+        const std::string found = reading.swap ? "--swap put the left eye in " + left_place
+                                  : reading.eyes_by_convention
+                                      ? "no stereo metadata says where the left eye is: it was taken to be in " +
+                                            left_place + " by convention"
+                                      : "the stereo metadata puts the left eye in " + left_place;
+        std::printf(
+            "note: most of the picture lies in front of the screen (median disparity %s px) and some behind it, "
+            "which a rig's views rarely show: if the depth looks inside out, the eyes are the other way round "
+            "(%s); %s\n",
+            signed_text(s.disparity_median).c_str(), found.c_str(),
+            reading.swap ? "analyse without --swap" : "analyse with --swap");
+    }
     std::string too_deep, diverges;
     for (const ScreenComfort& screen : p.screens) {
         if (screen.too_deep) {
@@ -541,6 +580,9 @@ void write_json(const Reading& reading, const AnalysisSummary& s, const Settings
     json.integer("frames_decoded", reading.frames_decoded);
     json.integer("view_width", s.view_w);
     json.integer("view_height", s.view_h);
+    json.string("packing", packing_name(reading.packing));
+    json.string("view_aspect", ratio_text(reading.view_aspect));
+    json.number("noise", s.noise);
 
     json.begin_object("frames");
     json.integer("sampled", s.frames);
@@ -584,6 +626,7 @@ void write_json(const Reading& reading, const AnalysisSummary& s, const Settings
     json.boolean("scaled", s.scaled);
     json.boolean("vertical_drift", s.vertical_drift);
     json.boolean("vertical_spread", s.vertical_spread);
+    json.boolean("depth_inverted", s.depth_inverted);
     bool too_deep = false, diverges = false;
     for (const ScreenComfort& screen : p.screens) {
         too_deep = too_deep || screen.too_deep;
@@ -644,6 +687,7 @@ void write_json(const Reading& reading, const AnalysisSummary& s, const Settings
         json.integer("vertical_median", r.vertical_median);
         json.integer("nearest", r.nearest);
         json.integer("farthest", r.farthest);
+        json.number("noise", r.noise);
         json.end_object();
     }
     json.end_array();
@@ -689,6 +733,16 @@ void analyze(const AnalyzeArguments& arguments) {
     const StereoReading stereo = read_stereo_layout(reading.layout->mode, reading.height, declared, sampler.name());
     const bool swapped = stereo.metadata_swap != arguments.swap;
     reading.left_eye_first = left_view_taken_first(reading.layout->packing, reading.height) != swapped;
+    reading.eyes_by_convention = !declared || declared->packing != reading.layout->packing;
+    // How the views display, as convert reads them.
+    FilterSettings reader = default_settings();
+    reader.mode = reading.layout->mode;
+    const OutputGeometry read = compute_output_geometry(reader, reading.width, reading.height);
+    const AVRational sar = sampler.sample_aspect_ratio();
+    const DisplayAspect shown = display_aspect(reader, {reading.width, reading.height}, {read.w, read.h},
+                                               make_ratio(sar.num, sar.den), arguments.packing);
+    reading.packing = shown.input_packing;
+    reading.view_aspect = shown.view_aspect;
     if (!arguments.quiet && !note.empty()) {
         std::fprintf(stderr, "ocuvex: note: %s\n", note.c_str());
     }
@@ -731,7 +785,7 @@ void analyze(const AnalyzeArguments& arguments) {
     // only where it writes them); the packing step puts the metadata's left
     // eye on the left, the user's --swap being left to the last step.
     const SettingsProposal proposal =
-        propose_settings(summary, frame, side_by_side ? reading.left_eye_first : !arguments.swap);
+        propose_settings(summary, frame, side_by_side ? reading.left_eye_first : !arguments.swap, reading.view_aspect);
     const std::vector<ProposedCommand> commands = proposed_commands(reading, proposal);
     if (arguments.json) {
         write_json(reading, summary, proposal, commands);
@@ -758,6 +812,9 @@ void write_analyze_help(HelpWriter& out, bool) {
         "half), --swap on top. The method and its limits: docs/analyze.md.");
     out.heading("Options");
     for (const CommandOption<AnalyzeArguments>& option : kAnalyzeOptions) {
+        out.option(option.text);
+    }
+    for (const CommandOption<PackingChoice>& option : input_packing_options()) {
         out.option(option.text);
     }
     out.heading("Examples");

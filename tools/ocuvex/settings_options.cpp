@@ -57,12 +57,17 @@ constexpr SettingsOption kSettingsOptions[] = {
     throw UsageError(std::string(option) + ": " + std::string(why) + ": '" + printable(text) + "'");
 }
 
+constexpr CommandOption<PackingChoice> kHalfOption = {
+    {"--half", "", "",
+     "INPUT's views are squeezed (half side-by-side or half above/below, what 3-D films, TVs and most cameras "
+     "and phone apps write): each is meant to display at the whole frame's shape. Without it each view displays "
+     "at its own shape (full). Deinterlace's views, on alternate lines, always display at the frame's shape"},
+    [](PackingChoice& packing, std::string_view, std::string_view) { packing.input = Packing::Half; }};
+
+constexpr CommandOption<PackingChoice> kInputPackingOptions[] = {kHalfOption};
+
 constexpr CommandOption<PackingChoice> kPackingOptions[] = {
-    {{"--half", "", "",
-      "INPUT's views are squeezed (half side-by-side or half above/below, what 3-D films, TVs and most cameras "
-      "and phone apps write): each is meant to display at the whole frame's shape. Without it each view displays "
-      "at its own shape (full). Deinterlace's views, on alternate lines, always display at the frame's shape"},
-     [](PackingChoice& packing, std::string_view, std::string_view) { packing.input = Packing::Half; }},
+    kHalfOption,
     {{"--output-packing", "", "full|half",
       "OUTPUT's views at their own shape (full) or squeezed to the frame's (half, what 3-D TVs and players "
       "expect); half of a full INPUT scales the converted frame to half its width (side by side) or height "
@@ -328,6 +333,8 @@ std::span<const CommandOption<PackingChoice>> packing_options() { return kPackin
 bool take_packing_option(ArgumentCursor& cursor, PackingChoice& packing) {
     return take_command_option<PackingChoice>(cursor, kPackingOptions, packing);
 }
+
+std::span<const CommandOption<PackingChoice>> input_packing_options() { return kInputPackingOptions; }
 
 void write_packing_help(HelpWriter& out) {
     out.heading("Packing (convert and geometry)");

@@ -145,6 +145,9 @@ std::span<const CommandOption<PackingChoice>> packing_options();
 // Consumes one packing option at the cursor when there is one; false when
 // the current argument is none. Throws UsageError.
 bool take_packing_option(ArgumentCursor& cursor, PackingChoice& packing);
+// INPUT's packing alone (--half), for a command that reads stereo pictures
+// and writes none (analyze).
+std::span<const CommandOption<PackingChoice>> input_packing_options();
 // The packing options under a heading, and what the output's aspect is.
 void write_packing_help(HelpWriter& out);
 // What is wrong with `packing` for `mode`: an output packing for the

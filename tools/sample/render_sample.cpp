@@ -4,7 +4,7 @@
 // top row first, the layout `ocuvex raw` reads, or with --output into a
 // video file (H.264 in .mkv/.mp4/.mov, 24 frames a second), the kind of
 // file `ocuvex convert` reads. The scene itself is sample_scene.h; the
-// options add surface detail and a misaligned rig's errors, and
+// options add surface detail, a misaligned rig's errors and grain, and
 // --disparities prints what the analysis of the clip should find.
 //
 //   ocuvex_render_sample [--view-size WxH] [--frames N] [scene options] > sbs.raw
@@ -105,12 +105,15 @@ bool parse_number(const char* text, double low, double high, double& out) {
 
 constexpr const char* kUsage =
     "usage: ocuvex_render_sample [--view-size WxH] [--frames N] [--texture] [--rig-vertical LINES]\n"
-    "                            [--rig-rotate DEGREES] [--rig-scale PERCENT] [--output FILE.mkv] > sbs.raw\n"
+    "                            [--rig-rotate DEGREES] [--rig-scale PERCENT] [--grain LEVELS]\n"
+    "                            [--output FILE.mkv] > sbs.raw\n"
     "       ocuvex_render_sample [--view-size WxH] --disparities\n"
     "  --texture             fine surface detail on the backdrop and the balls\n"
     "  --rig-vertical LINES  the right view's content LINES lower than the left's (negative: higher)\n"
     "  --rig-rotate DEGREES  the right view's content turned clockwise about its centre\n"
     "  --rig-scale PERCENT   the right view's content that much larger about its centre\n"
+    "  --grain LEVELS        noise of that standard deviation (8-bit levels), drawn anew for each\n"
+    "                        eye and frame, as a camera's sensor or film grain adds\n"
     "  --disparities         print each object's true disparity in pixels (right eye's position\n"
     "                        minus the left eye's, > 0 behind the screen) and exit\n";
 
@@ -138,7 +141,8 @@ int main(int argc, char** argv) {
                             (is("--frames") && parse_count(value, 1, 100000, frames)) ||
                             (is("--rig-vertical") && parse_count(value, -4096, 4096, scene.rig.vertical_lines)) ||
                             (is("--rig-rotate") && parse_number(value, -45, 45, scene.rig.rotate_degrees)) ||
-                            (is("--rig-scale") && parse_number(value, -50, 100, scene.rig.scale_percent));
+                            (is("--rig-scale") && parse_number(value, -50, 100, scene.rig.scale_percent)) ||
+                            (is("--grain") && parse_number(value, 0, 64, scene.grain));
         if (valued) {
             ++i;
         } else if (is("--output") && i + 1 < argc) {

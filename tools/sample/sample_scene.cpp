@@ -54,6 +54,16 @@ double detail(double x, double y, int view_h, std::uint32_t seed) {
     return 0.7 + 0.6 * sum;
 }
 
+// A pixel with `levels` added to each channel, clamped.
+std::uint32_t grained(std::uint32_t value, double levels) {
+    std::uint32_t out = 0;
+    for (const int shift : {16, 8, 0}) {
+        const double channel = static_cast<double>(value >> shift & 255) + levels;
+        out |= static_cast<std::uint32_t>(std::lround(std::clamp(channel, 0.0, 255.0))) << shift;
+    }
+    return out;
+}
+
 struct PlacedBall {
     const Ball* ball;
     double cx, cy, rad;
@@ -96,6 +106,13 @@ struct ViewMapping {
 };
 
 }  // namespace
+
+double grain_deviate(int x, int y, Eye eye, int t) {
+    // Box-Muller on two lattice values; 1 - u keeps the logarithm finite.
+    const auto seed = static_cast<std::uint32_t>(2 * t + (eye == Eye::left ? 0 : 1)) * 0x9e3779b9U;
+    const double u = 1.0 - lattice(x, y, seed ^ 0x5bd1e995U), v = lattice(x, y, seed ^ 0x1b873593U);
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
+}
 
 double backdrop_disparity(int w) { return kBackdropDepth * w; }
 
@@ -146,6 +163,9 @@ void render_view(std::uint32_t* pixels, int stride, int w, int h, Eye eye, int t
                 }
                 const Ball& ball = *p.ball;
                 value = pixel(ball.r * k + spec, ball.g * k + spec, ball.b * k + spec);
+            }
+            if (options.grain > 0) {
+                value = grained(value, options.grain * grain_deviate(x, y, eye, t));
             }
             row[x] = value;
         }

@@ -43,9 +43,17 @@ struct SceneOptions {
     // the scene is the demo's flat tiles and smooth balls.
     bool textured = false;
     RigError rig;
+    // Grain (sensor noise, film grain): Gaussian noise of this standard
+    // deviation in 8-bit levels, the same on the three channels, drawn
+    // anew for each eye, pixel and frame.
+    double grain = 0;
 };
 
 enum class Eye { left, right };
+
+// A standard normal deviate for one pixel of one eye's frame t: the grain
+// before its scaling. Repeatable; independent between eyes and frames.
+double grain_deviate(int x, int y, Eye eye, int t);
 
 // One eye's view of frame t: w x h pixels, 0x00RRGGBB, top row first, rows
 // `stride` pixels apart.
