@@ -14,8 +14,8 @@
 #include "core/anaglyph.h"
 #include "core/copy_plan.h"
 #include "core/filter_settings.h"
-#include "core/printable.h"
 #include "core/settings_fields.h"
+#include "core/printable.h"
 
 namespace ocuvex::cli {
 
