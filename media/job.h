@@ -88,8 +88,10 @@ class ConvertJob {
     const Notices& notices() const { return notices_; }
 
     // Converts frames until the input ends or the request's max_frames are
-    // written (one for a still output), calling `on_frame` with the count written after each. Returns the
-    // count written. Throws MediaError and Interrupted.
+    // written (one for a still output), calling `on_frame` with the count
+    // written after each, on the thread that writes the output (not the
+    // calling one when the stages overlap). Returns the count written.
+    // Throws MediaError and Interrupted.
     std::int64_t run(const std::function<void(std::int64_t)>& on_frame = {});
     // Drains the encoders and completes the output. Throws MediaError.
     void finish();

@@ -26,8 +26,8 @@ constexpr std::size_t kQueueDepth = 3;
 constexpr std::size_t kMaxPictures = 16;
 static_assert(kMaxPictures > kQueueDepth + 2, "a picture the calling thread is done with is always found");
 
-// The reason the input is stopped for when the calling thread gives up: its
-// own failure is what the job throws, never this.
+// The reason the input is stopped for when the output thread fails: that
+// failure is what the job throws, never this.
 constexpr int kStagesStopped = -1;
 
 // Slots passed in order from one thread to the next, allocated once: the
@@ -155,8 +155,8 @@ class PicturePool {
     std::size_t next_ = 0;
 };
 
-// The input thread: every event of the input, in order, to its end or its
-// first failure.
+// The input, on the calling thread: every event of the input, in order, to
+// its end or its first failure, or until the output thread fails.
 void read_input(Input& input, Handoff<Decoded>& out) {
     while (Decoded* event = out.claim()) {
         try {
@@ -228,79 +228,98 @@ void convert_frames(PictureConverter& converter, PicturePool& pool, Handoff<Deco
     }
 }
 
-// The threads of one run: on the way out, however it ends, they are
-// stopped (the input's reads given up, the queues cancelled) and joined.
+// What the output thread leaves for the calling thread.
+struct Outcome {
+    std::int64_t written = 0;
+    std::exception_ptr failure;  // the job's first, in the order of the events
+};
+
+// The output thread: pictures encoded and packets written, in order. On
+// the first failure, its own or one passed on, it stops the other threads.
+void write_output(const JobStages& stages, PicturePool& pool, Handoff<Decoded>& decoded, Handoff<Converted>& converted,
+                  const std::function<void(std::int64_t)>& on_frame, Outcome& outcome) {
+    const AVRational time_base = stages.input.demuxer().video_stream()->time_base;
+    try {
+        while (Converted* event = converted.take()) {
+            switch (event->kind) {
+            case Kind::Picture:
+                if (stages.video.write_picture(pool.picture(event->picture), event->pts, event->duration, time_base)) {
+                    ++outcome.written;
+                    if (on_frame) {
+                        on_frame(outcome.written);
+                    }
+                }
+                pool.give_back(event->picture);
+                break;
+            case Kind::Packet:
+                if (stages.streams != nullptr) {
+                    stages.streams->write(event->packet.get());
+                } else {
+                    av_packet_unref(event->packet.get());
+                }
+                break;
+            case Kind::Failure:
+                std::rethrow_exception(event->failure);
+            case Kind::End:
+                return;
+            }
+            converted.release();
+        }
+    } catch (...) {
+        outcome.failure = std::current_exception();
+    }
+    stages.halt_input.request(kStagesStopped);
+    decoded.cancel();
+    converted.cancel();
+}
+
+// The convert and output threads of one run, stopped (their queues
+// cancelled) and joined on the way out however it ends.
 class StageThreads {
   public:
-    StageThreads(StopRequest& halt_input, Handoff<Decoded>& decoded, Handoff<Converted>& converted)
-        : halt_input_(halt_input), decoded_(decoded), converted_(converted) {}
+    StageThreads(Handoff<Decoded>& decoded, Handoff<Converted>& converted) : decoded_(decoded), converted_(converted) {}
     StageThreads(const StageThreads&) = delete;
     StageThreads& operator=(const StageThreads&) = delete;
     ~StageThreads() {
-        if (!ended_) {
-            halt_input_.request(kStagesStopped);
-        }
         decoded_.cancel();
         converted_.cancel();
-        for (std::thread* thread : {&input, &convert}) {
+        join();
+    }
+    // Waits for both to return (after the input's last event, both do).
+    void join() {
+        for (std::thread* thread : {&convert, &output}) {
             if (thread->joinable()) {
                 thread->join();
             }
         }
     }
-    // The input's end reached the calling thread: both threads have returned.
-    void ended() { ended_ = true; }
 
-    std::thread input;
     std::thread convert;
+    std::thread output;
 
   private:
-    StopRequest& halt_input_;
     Handoff<Decoded>& decoded_;
     Handoff<Converted>& converted_;
-    bool ended_ = false;
 };
 
 }  // namespace
 
 std::int64_t run_overlapped(const JobStages& stages, const std::function<void(std::int64_t)>& on_frame) {
-    const AVRational time_base = stages.input.demuxer().video_stream()->time_base;
     Handoff<Decoded> decoded(kQueueDepth);
     Handoff<Converted> converted(kQueueDepth);
     PicturePool pool(stages.video);
-    StageThreads threads(stages.halt_input, decoded, converted);
-    threads.input = std::thread(read_input, std::ref(stages.input), std::ref(decoded));
+    Outcome outcome;
+    StageThreads threads(decoded, converted);
     threads.convert =
         std::thread(convert_frames, std::ref(stages.converter), std::ref(pool), std::ref(decoded), std::ref(converted));
-
-    std::int64_t written = 0;
-    while (Converted* event = converted.take()) {
-        switch (event->kind) {
-        case Kind::Picture:
-            if (stages.video.write_picture(pool.picture(event->picture), event->pts, event->duration, time_base)) {
-                ++written;
-                if (on_frame) {
-                    on_frame(written);
-                }
-            }
-            pool.give_back(event->picture);
-            break;
-        case Kind::Packet:
-            if (stages.streams != nullptr) {
-                stages.streams->write(event->packet.get());
-            } else {
-                av_packet_unref(event->packet.get());
-            }
-            break;
-        case Kind::Failure:
-            std::rethrow_exception(event->failure);
-        case Kind::End:
-            threads.ended();
-            return written;
-        }
-        converted.release();
+    threads.output = std::thread(write_output, std::cref(stages), std::ref(pool), std::ref(decoded),
+                                 std::ref(converted), std::cref(on_frame), std::ref(outcome));
+    read_input(stages.input, decoded);
+    threads.join();
+    if (outcome.failure) {
+        std::rethrow_exception(outcome.failure);
     }
-    return written;  // not reached: only this thread cancels
+    return outcome.written;
 }
 
 }  // namespace ocuvex::media
