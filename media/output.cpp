@@ -68,8 +68,7 @@ VideoOutput::VideoOutput(Muxer& muxer, const PictureFormat& pictures, const Vide
             : choose_pixel_format(codec, pictures.format, preferred_formats(pictures), pictures.w, pictures.h);
     AVCodecContext* encoder = encoder_.context();
     set_video_defaults(encoder, pictures.w, pictures.h, pixel_format, tags.frame_rate, tags.sample_aspect_ratio);
-    const ColourDescription colour =
-        converted_colour(pictures.format, pictures.colour, pixel_format, pictures.yuv_matrix);
+    const ColourDescription colour = converted_colour(pictures.format, pictures.colour, pixel_format, pictures.yuv_matrix);
     encoder->colorspace = colour.matrix;
     encoder->color_range = colour.range;
     encoder->color_primaries = colour.primaries;
@@ -130,8 +129,8 @@ void VideoOutput::note_pixel_format(const AVCodec* codec, AVPixelFormat chosen, 
                                             ", which browsers and most hardware players cannot play; settings "
                                             "that give even sides make a widely playable file"});
     } else if (chosen != pictures_.format && pictures_.file_formats.empty() && !muxer_.format().is_still()) {
-        notices.push_back(Notice{false, std::string(codec->name) + " takes no " + given + "; " + quoted(muxer_.name()) +
-                                            " is " + chosen_name});
+        notices.push_back(Notice{false, std::string(codec->name) + " takes no " + given + "; " +
+                                            quoted(muxer_.name()) + " is " + chosen_name});
     }
 }
 
@@ -187,10 +186,10 @@ void VideoOutput::tag_stereo_layout(const StereoLayout& layout) {
         break;
     case StereoTags::Stereo3DSideData:
         if (halves) {
-            if (!set_stream_stereo3d(
-                    stream,
-                    layout.packing == StereoPacking::SideBySide ? AV_STEREO3D_SIDEBYSIDE : AV_STEREO3D_TOPBOTTOM,
-                    layout.left_first ? 0 : AV_STEREO3D_FLAG_INVERT)) {
+            if (!set_stream_stereo3d(stream,
+                                     layout.packing == StereoPacking::SideBySide ? AV_STEREO3D_SIDEBYSIDE
+                                                                                 : AV_STEREO3D_TOPBOTTOM,
+                                     layout.left_first ? 0 : AV_STEREO3D_FLAG_INVERT)) {
                 throw MediaError("out of memory");
             }
             if (muxer_.container().stereo_is_unofficial) {

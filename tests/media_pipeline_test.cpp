@@ -14,10 +14,10 @@
 #include <tuple>
 #include <vector>
 
+#include "media/libav_compat.h"
 #include "media/conversion.h"
 #include "media/input.h"
 #include "media/job.h"
-#include "media/libav_compat.h"
 #include "media/output.h"
 #include "media/scale_graph.h"
 
@@ -117,8 +117,7 @@ std::uint8_t pattern(int frame, int x, int y, int channel) {
 // A lossless video of 8x6 pictures of the core's pixels at 10 frames a second.
 struct ClipWriter {
     explicit ClipWriter(const std::string& path, const AVStream* source = nullptr)
-        : muxer(*find_output_format(path), path),
-          video(muxer, pictures(), encoding(), tags(source), timeline, notices) {
+        : muxer(*find_output_format(path), path), video(muxer, pictures(), encoding(), tags(source), timeline, notices) {
         muxer.open(path);
     }
     static PictureFormat pictures() { return PictureFormat{8, 6, kCorePixelFormat}; }
@@ -175,8 +174,7 @@ TEST(InputAndVideoOutput, ReadBackEveryFrameAtItsTimeWithItsPixels) {
     int frames = 0;
     while (reader.next() != Input::Event::End) {
         const AVFrame* frame = reader.frame();
-        EXPECT_EQ(frame->pts * 1000 * reader.demuxer().video_stream()->time_base.num /
-                      reader.demuxer().video_stream()->time_base.den,
+        EXPECT_EQ(frame->pts * 1000 * reader.demuxer().video_stream()->time_base.num / reader.demuxer().video_stream()->time_base.den,
                   23 + 100 * frames);
         const AVFrame* pixels = to_core.convert(frame);
         for (int y = 0; y < 6; ++y) {

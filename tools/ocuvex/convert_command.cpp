@@ -10,9 +10,9 @@
 #include <string>
 
 #include "core/output_geometry.h"
-#include "media/job.h"
 #include "tools/ocuvex/commands.h"
 #include "tools/ocuvex/help.h"
+#include "media/job.h"
 #include "tools/ocuvex/process/output_file.h"
 #include "tools/ocuvex/process/stop_signals.h"
 #include "tools/ocuvex/settings_options.h"
