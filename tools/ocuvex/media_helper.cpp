@@ -27,6 +27,7 @@ std::string own_path() {
         return std::string(path, static_cast<std::size_t>(length));
     }
     // Without /proc (a bare chroot): the name the program was started by.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the auxiliary vector holds the name's address as a number
     const auto* started_as = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
     if (started_as != nullptr && realpath(started_as, path) != nullptr) {
         return path;
@@ -47,6 +48,7 @@ int run_in_media_helper(std::string_view command, std::span<const std::string_vi
     std::vector<std::string> words = {helper, std::string(command)};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) {
         argv.push_back(word.data());
     }
