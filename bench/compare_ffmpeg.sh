@@ -13,15 +13,17 @@
 # stereo3d before they were encoded as sbs.mkv was), so that decoding,
 # encoding and muxing are the same work and only the conversion is not there.
 # --codec ffv1 encodes with FFV1 instead, as ours does (level 3, slices with
-# CRCs: ffmpeg is given -level 3 -slicecrc 1 too), a cheap encoder beside
-# which decoding and our own layer show. --before PATH times a second ocuvex
-# build in the same rounds.
+# CRCs: ffmpeg is given -level 3 -slicecrc 1 too), a cheaper encoder beside
+# which decoding and our own layer show. --source mjpeg makes the clip's
+# video Motion JPEG (as cameras write it), whose decoder, unlike H.264's,
+# runs on one thread. --before PATH times a second ocuvex build in the same
+# rounds.
 # Wall time, processor time and peak memory (/usr/bin/time -v) of each,
 # in turn, several rounds. The machine may be shared: the fastest round of
 # each is the least disturbed one, and is what the summary shows, with the
 # ratios. Usage:
-#   bench/compare_ffmpeg.sh [--ocuvex PATH] [--before PATH] [--codec libx264|ffv1] [--seconds N] [--size WxH]
-#                           [--rounds N] [--jobs "anaglyph sbs-to-ab swap"]
+#   bench/compare_ffmpeg.sh [--ocuvex PATH] [--before PATH] [--codec libx264|ffv1] [--source h264|mjpeg]
+#                           [--seconds N] [--size WxH] [--rounds N] [--jobs "anaglyph sbs-to-ab swap"]
 set -euo pipefail
 
 ocuvex="$(cd "$(dirname "$0")/.." && pwd)/build/native/tools/ocuvex/ocuvex"
@@ -30,13 +32,15 @@ size=1920x1080
 rounds=3
 jobs="anaglyph sbs-to-ab swap"
 codec=libx264
+source=h264
 before=""
-usage="usage: $0 [--ocuvex PATH] [--before PATH] [--codec libx264|ffv1] [--seconds N] [--size WxH] [--rounds N] [--jobs \"anaglyph sbs-to-ab swap\"]"
+usage="usage: $0 [--ocuvex PATH] [--before PATH] [--codec libx264|ffv1] [--source h264|mjpeg] [--seconds N] [--size WxH] [--rounds N] [--jobs \"anaglyph sbs-to-ab swap\"]"
 while [ $# -gt 0 ]; do
     case "$1" in
     --ocuvex) ocuvex="$2"; shift 2 ;;
     --before) before="$2"; shift 2 ;;
     --codec) codec="$2"; shift 2 ;;
+    --source) source="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
     --size) size="$2"; shift 2 ;;
     --rounds) rounds="$2"; shift 2 ;;
@@ -55,6 +59,11 @@ case $codec in
 libx264) encode=(-c:v libx264 -crf 18 -preset medium -pix_fmt yuv420p) ours=() ;;
 ffv1) encode=(-c:v ffv1 -level 3 -slicecrc 1) ours=(--codec ffv1) ;;
 *) echo "compare_ffmpeg: --codec takes libx264 or ffv1" >&2; exit 2 ;;
+esac
+case $source in
+h264) source_codec=(-c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p) ;;
+mjpeg) source_codec=(-c:v mjpeg -q:v 3 -pix_fmt yuvj420p) ;;
+*) echo "compare_ffmpeg: --source takes h264 or mjpeg" >&2; exit 2 ;;
 esac
 command -v ffmpeg >/dev/null || { echo "compare_ffmpeg: ffmpeg not found" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "compare_ffmpeg: needs GNU time (apt-get install time)" >&2; exit 1; }
@@ -81,7 +90,7 @@ make_clip() {
         -f lavfi -i "sine=frequency=440:duration=$seconds" -f lavfi -i "sine=frequency=660:duration=$seconds" \
         -i "$work/subs.srt" \
         -filter_complex "[0]split[l][r];[r]crop=$((half - 8)):$h:8:0,pad=$half:$h:0:0[rs];[l][rs]hstack${2:+,stereo3d=$2}[v]" \
-        -map "[v]" -map 1 -map 2 -map 3 -c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p -c:a aac -c:s srt "$1"
+        -map "[v]" -map 1 -map 2 -map 3 "${source_codec[@]}" -c:a aac -c:s srt "$1"
 }
 make_clip "$clip"
 
@@ -155,5 +164,5 @@ for job in $jobs; do
     unset best cpu peak
 done
 frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$clip")
-printf '\n%s frames of %s side by side, %s s, two audio tracks and subtitles, encoded with %s; fastest of %d rounds (lowest peak):\n%s' \
-    "$frames" "$size" "$seconds" "$codec" "$rounds" "$summary"
+printf '\n%s frames of %s side by side (%s), %s s, two audio tracks and subtitles, encoded with %s; fastest of %d rounds (lowest peak):\n%s' \
+    "$frames" "$size" "$source" "$seconds" "$codec" "$rounds" "$summary"
