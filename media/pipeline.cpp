@@ -236,9 +236,10 @@ struct Outcome {
 
 // The output thread: pictures encoded and packets written, in order. On
 // the first failure, its own or one passed on, it stops the other threads.
-void write_output(const JobStages& stages, PicturePool& pool, Handoff<Decoded>& decoded, Handoff<Converted>& converted,
-                  const std::function<void(std::int64_t)>& on_frame, Outcome& outcome) {
-    const AVRational time_base = stages.input.demuxer().video_stream()->time_base;
+// The decoded frames' times are in `time_base`.
+void write_output(const JobStages& stages, AVRational time_base, PicturePool& pool, Handoff<Decoded>& decoded,
+                  Handoff<Converted>& converted, const std::function<void(std::int64_t)>& on_frame,
+                  Outcome& outcome) {
     try {
         while (Converted* event = converted.take()) {
             switch (event->kind) {
@@ -305,6 +306,7 @@ class StageThreads {
 }  // namespace
 
 std::int64_t run_overlapped(const JobStages& stages, const std::function<void(std::int64_t)>& on_frame) {
+    const AVRational time_base = stages.input.demuxer().video_stream()->time_base;
     Handoff<Decoded> decoded(kQueueDepth);
     Handoff<Converted> converted(kQueueDepth);
     PicturePool pool(stages.video);
@@ -312,7 +314,7 @@ std::int64_t run_overlapped(const JobStages& stages, const std::function<void(st
     StageThreads threads(decoded, converted);
     threads.convert =
         std::thread(convert_frames, std::ref(stages.converter), std::ref(pool), std::ref(decoded), std::ref(converted));
-    threads.output = std::thread(write_output, std::cref(stages), std::ref(pool), std::ref(decoded),
+    threads.output = std::thread(write_output, std::cref(stages), time_base, std::ref(pool), std::ref(decoded),
                                  std::ref(converted), std::cref(on_frame), std::ref(outcome));
     read_input(stages.input, decoded);
     threads.join();
