@@ -14,9 +14,8 @@ namespace ocuvex::media {
 
 namespace {
 
-// Events each queue holds at most. Two let a stage start on the next event
-// while the one after it waits on the last; more only hold more memory
-// (decoded and converted pictures).
+// Events each queue holds at most: enough for a stage to run a frame or two
+// ahead of the next one; more would only hold more pictures in memory.
 constexpr std::size_t kQueueDepth = 3;
 
 // Pictures the conversion may write into at most: those in the queue, the
@@ -24,7 +23,7 @@ constexpr std::size_t kQueueDepth = 3;
 // still holds (frame threads keep a few), as VideoOutput::next_picture()
 // allows.
 constexpr std::size_t kMaxPictures = 16;
-static_assert(kMaxPictures > kQueueDepth + 2, "a picture the calling thread is done with is always found");
+static_assert(kMaxPictures > kQueueDepth + 2, "a picture the output thread is done with is always found");
 
 // The reason the input is stopped for when the output thread fails: that
 // failure is what the job throws, never this.
@@ -94,7 +93,7 @@ struct Decoded {
     std::exception_ptr failure;
 };
 
-// From the convert thread to the calling thread.
+// From the convert thread to the output thread.
 struct Converted {
     Kind kind = Kind::End;
     std::size_t picture = 0;  // in the pool
@@ -106,7 +105,7 @@ struct Converted {
 
 // The pictures the conversion writes into. Made black as the conversion
 // needs them, up to kMaxPictures, and kept: a picture is written again once
-// the calling thread has encoded it and the encoder no longer holds it.
+// the output thread has encoded it and the encoder no longer holds it.
 class PicturePool {
   public:
     explicit PicturePool(const VideoOutput& video) : video_(video) {}
@@ -124,7 +123,7 @@ class PicturePool {
             entries_[made_].picture = video_.new_picture();
             return lend(made_++);
         }
-        // Every picture the calling thread is done with is still held by
+        // Every picture the output thread is done with is still held by
         // the encoder: one gets a buffer of its own again (a copy).
         for (std::size_t i = 0;; ++i) {
             const std::size_t index = (next_ + i) % made_;
@@ -135,7 +134,7 @@ class PicturePool {
         }
     }
     AVFrame* picture(std::size_t index) const { return entries_[index].picture.get(); }
-    // On the calling thread, once the picture is encoded.
+    // On the output thread, once the picture is encoded.
     void give_back(std::size_t index) { entries_[index].busy.store(false, std::memory_order_release); }
 
   private:
