@@ -449,22 +449,29 @@ int main(int argc, char** argv) {
         o.frames, size.c_str(), frame_mb, o.dir.c_str(), o.rounds);
     std::printf("Seconds of wall time (CPU: user + system of the fastest round).\n\n");
     std::printf("`cat < frames`: %s s (CPU %.3f s)\n\n", format_seconds(cat_t).c_str(), cat_t.best_cpu());
-    std::printf("| mode | in memory | `ocuvex raw < frames` | CPU | / (cat + in memory) |%s\n",
-                o.before.empty() ? "" : " before | before / (cat + in memory) |");
-    std::printf("|---|---:|---:|---:|---:|%s\n", o.before.empty() ? "" : "---:|---:|");
+    // On a busy machine wall times mostly measure the wait for a core: the
+    // same ratio of processor times is shown beside it.
+    std::printf("| mode | in memory | `ocuvex raw < frames` | CPU | / (cat + in memory) | CPU ratio |%s\n",
+                o.before.empty() ? "" : " before | before CPU | before / (cat + in memory) | before CPU ratio |");
+    std::printf("|---|---:|---:|---:|---:|---:|%s\n", o.before.empty() ? "" : "---:|---:|---:|---:|");
     bool met = true;
+    bool met_cpu = true;
     for (const Mode& mode : modes) {
         const double floor = cat_t.best_wall() + mode.in_memory.best_wall();
+        const double cpu_floor = cat_t.best_cpu() + mode.in_memory.best_cpu();
         const double ratio = mode.tool.best_wall() / floor;
         met = met && ratio <= 1.5;
-        std::printf("| %s | %.3f | %s | %.3f | %.2f |", mode.args[1].c_str(), mode.in_memory.best_wall(),
-                    format_seconds(mode.tool).c_str(), mode.tool.best_cpu(), ratio);
+        met_cpu = met_cpu && mode.tool.best_cpu() / cpu_floor <= 1.5;
+        std::printf("| %s | %.3f | %s | %.3f | %.2f | %.2f |", mode.args[1].c_str(), mode.in_memory.best_wall(),
+                    format_seconds(mode.tool).c_str(), mode.tool.best_cpu(), ratio, mode.tool.best_cpu() / cpu_floor);
         if (!o.before.empty()) {
-            std::printf(" %s | %.2f |", format_seconds(mode.before).c_str(), mode.before.best_wall() / floor);
+            std::printf(" %s | %.3f | %.2f | %.2f |", format_seconds(mode.before).c_str(), mode.before.best_cpu(),
+                        mode.before.best_wall() / floor, mode.before.best_cpu() / cpu_floor);
         }
         std::printf("\n");
     }
-    std::printf("\nTarget: every mode at most 1.50x (cat + in memory): %s.\n\n", met ? "met" : "NOT met");
+    std::printf("\nTarget: every mode at most 1.50x (cat + in memory): %s (processor time: %s).\n\n",
+                met ? "met" : "NOT met", met_cpu ? "met" : "NOT met");
 
     if (have_ffmpeg) {
         // ffmpeg runs its filter on threads: on a busy machine its wall time

@@ -71,6 +71,11 @@ Input::Event Input::next() {
     return read_on(false, true);
 }
 
+void Input::take_frame(AVFrame* into) {
+    av_frame_unref(into);
+    av_frame_move_ref(into, frame_.get());
+}
+
 Input::Event Input::read_on(bool hold_packets, bool judge_damage) {
     av_packet_unref(packet_.get());
     av_frame_unref(frame_.get());

@@ -48,6 +48,9 @@ class Input {
     // first call to next() (after opening or seek_frame()): the frame it
     // will hand out first, e.g. to plan the conversion by.
     const AVFrame* frame() const { return frame_.get(); }
+    // After Event::VideoFrame: moves that frame into `into` (whatever it
+    // held is let go), leaving frame() empty; no picture is copied.
+    void take_frame(AVFrame* into);
     // After Event::Packet: the packet, its times mended alike; the caller
     // may take its contents.
     AVPacket* packet() const { return packet_.get(); }

@@ -2,24 +2,39 @@
 
 #include "core/output_geometry.h"
 #include "media/libav_compat.h"
+#include "media/pipeline.h"
 
 namespace ocuvex::media {
 
+namespace {
+
+InputOptions stopped_by(const InputOptions& options, const StopRequest& stop) {
+    InputOptions with = options;
+    with.stop = &stop;
+    return with;
+}
+
+}  // namespace
+
 ConvertJob::ConvertJob(const std::string& input_path, const JobRequest& request)
     : stop_(request.input.stop),
+      input_stop_(request.input.stop),
       encoding_(request.encoding),
       max_frames_(request.max_frames),
+      overlap_stages_(request.overlap_stages),
       coefficients_(request.coefficients),
-      input_(std::make_unique<Input>(input_path, request.input)) {
+      input_(std::make_unique<Input>(input_path, stopped_by(request.input, input_stop_))) {
     read_settings(request);
 }
 
 ConvertJob::ConvertJob(AVIOContext* io, const std::string& name, const JobRequest& request)
     : stop_(request.input.stop),
+      input_stop_(request.input.stop),
       encoding_(request.encoding),
       max_frames_(request.max_frames),
+      overlap_stages_(request.overlap_stages),
       coefficients_(request.coefficients),
-      input_(std::make_unique<Input>(io, name, request.input)) {
+      input_(std::make_unique<Input>(io, name, stopped_by(request.input, input_stop_))) {
     read_settings(request);
 }
 
@@ -84,6 +99,9 @@ void ConvertJob::open_output(const OutputFormat& format, const std::string& path
 
 std::int64_t ConvertJob::run(const std::function<void(std::int64_t)>& on_frame) {
     const std::int64_t max_frames = muxer_->format().is_still() ? 1 : max_frames_;
+    if (overlap_stages_ && max_frames == 0) {
+        return run_overlapped(JobStages{*input_, *converter_, *video_, streams_.get(), input_stop_}, on_frame);
+    }
     const AVRational time_base = input_->demuxer().video_stream()->time_base;
     std::int64_t written = 0;
     while (max_frames == 0 || written < max_frames) {

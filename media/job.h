@@ -7,7 +7,10 @@
 //
 // and one packet of a carried stream's: Input::next() -> StreamMap::write()
 // -> Muxer::write(), through a transcoder where the container needs another
-// codec.
+// codec. A video's stages run at once, each on a thread of its own
+// (media/pipeline.h); a job that stops after a number of frames (a still
+// picture, max_frames) runs them in turn, so that it reads and judges no
+// frame it does not write.
 //
 // A job is set up in two steps, so that its user can check what it found
 // before anything is written: the constructor opens the input and works out
@@ -47,6 +50,9 @@ struct JobRequest {
     InputOptions input;
     VideoEncoding encoding;
     std::int64_t max_frames = 0;  // frames written at most (ffmpeg's -frames:v); 0: all
+    // Whether decoding, the conversion and encoding overlap; false runs
+    // them in turn, which the overlapped run matches frame for frame.
+    bool overlap_stages = true;
 };
 
 class ConvertJob {
@@ -89,8 +95,10 @@ class ConvertJob {
     const Notices& notices() const { return notices_; }
 
     // Converts frames until the input ends or the request's max_frames are
-    // written (one for a still output), calling `on_frame` with the count written after each. Returns the
-    // count written. Throws MediaError and Interrupted.
+    // written (one for a still output), calling `on_frame` with the count
+    // written after each, on the thread that writes the output (not the
+    // calling one when the stages overlap). Returns the count written.
+    // Throws MediaError and Interrupted.
     std::int64_t run(const std::function<void(std::int64_t)>& on_frame = {});
     // Drains the encoders and completes the output. Throws MediaError.
     void finish();
@@ -103,8 +111,12 @@ class ConvertJob {
     void read_settings(const JobRequest& request);
 
     const StopRequest* stop_;
+    // The input's: made with the job's, or alone when the other stages stop
+    // before the input ends.
+    StopRequest input_stop_;
     VideoEncoding encoding_;
     std::int64_t max_frames_;
+    bool overlap_stages_;
     AnaglyphMatrix coefficients_;
     std::optional<StereoLayout> declared_;
     std::unique_ptr<Input> input_;

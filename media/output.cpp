@@ -253,13 +253,16 @@ AVFrame* VideoOutput::next_picture() {
 }
 
 bool VideoOutput::write_picture(std::int64_t pts, std::int64_t duration, AVRational time_base) {
+    return write_picture(pool_[current_].get(), pts, duration, time_base);
+}
+
+bool VideoOutput::write_picture(AVFrame* picture, std::int64_t pts, std::int64_t duration, AVRational time_base) {
     picture_time_base_ = time_base;
     const std::optional<std::int64_t> tick = sync_.place(pts, duration, time_base, encoder_time_base());
     if (!tick) {
         ++frames_dropped_;
         return false;
     }
-    AVFrame* picture = pool_[current_].get();
     picture->pts = *tick;
     encoder_.encode(to_encoder_->convert(picture), [this](AVPacket* packet) { deliver(packet); });
     return true;

@@ -84,6 +84,12 @@ class VideoOutput {
     // `time_base`; duration 0 when unknown). False when the frame falls
     // behind the ones before it and is dropped.
     bool write_picture(std::int64_t pts, std::int64_t duration, AVRational time_base);
+    // The same for `picture`, one of new_picture()'s, which another thread
+    // may have converted into while the one before was encoded.
+    bool write_picture(AVFrame* picture, std::int64_t pts, std::int64_t duration, AVRational time_base);
+    // A new picture of the pictures' format and size, black as
+    // next_picture()'s are at first.
+    FramePtr new_picture() const;
     // Drains the encoder into the muxer. Throws MediaError.
     void finish();
 
@@ -96,7 +102,6 @@ class VideoOutput {
     void note_pixel_format(const AVCodec* codec, AVPixelFormat chosen, Notices& notices);
     void tag_stream(const VideoTags& tags, Notices& notices);
     void tag_stereo_layout(const StereoLayout& layout);
-    FramePtr new_picture() const;
     void deliver(AVPacket* packet);
 
     Muxer& muxer_;

@@ -20,6 +20,12 @@ struct Interrupted : std::runtime_error {
 
 class StopRequest {
   public:
+    StopRequest() = default;
+    // A request that counts as made whenever `outer` is made too: a part of
+    // a job can be stopped on its own (the job's input, when the job's other
+    // stages have failed) while the whole job still stops when asked.
+    explicit StopRequest(const StopRequest* outer) : outer_(outer) {}
+
     // Asks the job to stop for `reason` (non-zero). The first reason stays;
     // true for the call that made it. Safe in a signal handler, and two
     // calls on two threads at once make exactly one the first.
@@ -27,8 +33,12 @@ class StopRequest {
         int none = 0;
         return reason_.compare_exchange_strong(none, reason);
     }
-    // The first reason given, or 0 while no stop was requested.
-    int reason() const noexcept { return reason_.load(); }
+    // The first reason given (this request's own before the outer one's),
+    // or 0 while no stop was requested.
+    int reason() const noexcept {
+        const int own = reason_.load();
+        return own != 0 || outer_ == nullptr ? own : outer_->reason();
+    }
     // Throws Interrupted once a stop was requested.
     void throw_if_requested() const {
         if (const int given = reason(); given != 0) {
@@ -42,6 +52,7 @@ class StopRequest {
     }
 
   private:
+    const StopRequest* outer_ = nullptr;
     std::atomic<int> reason_{0};
     static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may use it");
 };

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # What this build tree installs and packages for the command-line tool.
 #   install_test.sh install BUILD_DIR VERSION WORKDIR
-#       `cmake --install` into an empty prefix puts exactly bin/ocuvex and
-#       share/man/man1/ocuvex.1 there; the tool runs from there and names the
-#       project's version, and the manual page names it and every option the
-#       tool's --help texts list.
+#       `cmake --install` into an empty prefix puts exactly bin/ocuvex,
+#       libexec/ocuvex/ocuvex-media and share/man/man1/ocuvex.1 there; the
+#       tool runs from there, names the project's version and finds its
+#       FFmpeg helper there (ocuvex itself links no FFmpeg library), and the
+#       manual page names it and every option the tool's --help texts list.
 #   install_test.sh deb BUILD_DIR VERSION WORKDIR
 #       cpack's .deb is named and versioned by the project's version, holds
-#       the same two files under /usr and depends on FFmpeg's libraries.
+#       the same three files under /usr and depends on FFmpeg's libraries.
 #   install_test.sh packages BUILD_DIR VERSION WORKDIR
 #       the packages `scripts/install-deps.sh tool` installs on a fresh Debian
 #       machine hold every file a configure of the `tool` preset uses: each
@@ -26,9 +27,16 @@ install)
     prefix=$workdir/prefix
     cmake --install "$build_dir" --prefix "$prefix" >"$workdir/install.log" || fail "install: $(cat "$workdir/install.log")"
     listing=$(cd "$prefix" && find . -type f | sort | tr '\n' ' ')
-    [ "$listing" = "./bin/ocuvex ./share/man/man1/ocuvex.1 " ] || fail "installed [$listing]"
+    [ "$listing" = "./bin/ocuvex ./libexec/ocuvex/ocuvex-media ./share/man/man1/ocuvex.1 " ] ||
+        fail "installed [$listing]"
     [ "$("$prefix/bin/ocuvex" --version)" = "ocuvex $version" ] ||
         fail "the installed tool says '$("$prefix/bin/ocuvex" --version)'"
+    ! readelf -d "$prefix/bin/ocuvex" | grep -q 'NEEDED.*libav' || fail "bin/ocuvex links FFmpeg's libraries"
+    # The helper answers, from the installed tree (a missing INPUT is its own message).
+    "$prefix/bin/ocuvex" convert "$workdir/missing.mkv" "$workdir/out.mkv" 2>"$workdir/convert.err"
+    status=$?
+    [ "$status" -eq 1 ] && grep -q "^ocuvex: cannot read '$workdir/missing.mkv'" "$workdir/convert.err" ||
+        fail "the installed convert exited $status: $(cat "$workdir/convert.err")"
     manual=$prefix/share/man/man1/ocuvex.1
     [ "$(head -1 "$manual")" = ".TH OCUVEX 1 \"\" \"ocuvex $version\" \"User Commands\"" ] ||
         fail "the manual page begins '$(head -1 "$manual")'"
@@ -51,7 +59,8 @@ deb)
             fail "the package says: $(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')"
         dpkg-deb -f "$deb" Depends | grep -q 'libavcodec' || fail "no dependency on libavcodec"
         files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sort | tr '\n' ' ')
-        [ "$files" = "./usr/bin/ocuvex ./usr/share/man/man1/ocuvex.1 " ] || fail "the package holds [$files]"
+        [ "$files" = "./usr/bin/ocuvex ./usr/libexec/ocuvex/ocuvex-media ./usr/share/man/man1/ocuvex.1 " ] ||
+            fail "the package holds [$files]"
     fi
     ;;
 packages)

@@ -1,6 +1,7 @@
 // The FFmpeg-based pipeline on small pictures and files made in the test:
-// the scale graphs that absorb size and format changes, and a video written
-// by a VideoOutput and read back by an Input (times, pixels, damage).
+// the scale graphs that absorb size and format changes, a video written by
+// a VideoOutput and read back by an Input (times, pixels, damage), and whole
+// jobs with their stages overlapped against the same jobs in turn.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,12 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "media/conversion.h"
 #include "media/input.h"
+#include "media/job.h"
 #include "media/libav_compat.h"
 #include "media/output.h"
 #include "media/scale_graph.h"
@@ -118,8 +121,18 @@ struct ClipWriter {
           video(muxer, pictures(), encoding(), tags(source), timeline, notices) {
         muxer.open(path);
     }
-    static PictureFormat pictures() { return PictureFormat{8, 6, kCorePixelFormat}; }
-    static VideoEncoding encoding() { return VideoEncoding{"ffv1"}; }
+    static PictureFormat pictures() {
+        PictureFormat format;
+        format.w = 8;
+        format.h = 6;
+        format.format = kCorePixelFormat;
+        return format;
+    }
+    static VideoEncoding encoding() {
+        VideoEncoding encoding;
+        encoding.codec = "ffv1";
+        return encoding;
+    }
     static VideoTags tags(const AVStream* source) {
         VideoTags tags;
         tags.frame_rate = AVRational{10, 1};
@@ -392,6 +405,152 @@ TEST(InputAndVideoOutput, TheVideoKeepsItsHdrMasteringDisplayAndLightLevels) {
     const auto* got_light = reinterpret_cast<const AVContentLightMetadata*>(light_data->data);
     EXPECT_EQ(got_light->MaxCLL, 1000U);
     EXPECT_EQ(got_light->MaxFALL, 400U);
+}
+
+// A lossless video of `frames` 8x6 pictures at 10 frames a second, each
+// frame's bytes its own, with a second video of 4 frames a second between
+// its packets, which a job converting the first carries along.
+void write_two_videos(const std::string& path, int frames) {
+    Muxer muxer(*find_output_format(path), path);
+    const Timeline timeline;
+    Notices notices;
+    VideoTags slower = ClipWriter::tags(nullptr);
+    slower.frame_rate = AVRational{4, 1};
+    VideoOutput video(muxer, ClipWriter::pictures(), ClipWriter::encoding(), ClipWriter::tags(nullptr), timeline,
+                      notices);
+    VideoOutput other(muxer, ClipWriter::pictures(), ClipWriter::encoding(), slower, timeline, notices);
+    muxer.open(path);
+    const auto fill = [](AVFrame* picture, int frame) {
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    picture->data[0][y * picture->linesize[0] + 4 * x + c] = pattern(frame, x, y, c);
+                }
+            }
+        }
+    };
+    for (int i = 0, other_frames = 0; i < frames; ++i) {
+        fill(video.next_picture(), i);
+        ASSERT_TRUE(video.write_picture(100 * i, 100, AVRational{1, 1000}));
+        if (100 * i >= 250 * other_frames) {
+            fill(other.next_picture(), 200 - other_frames);
+            ASSERT_TRUE(other.write_picture(250 * other_frames, 250, AVRational{1, 1000}));
+            ++other_frames;
+        }
+    }
+    video.finish();
+    other.finish();
+    muxer.finish();
+}
+
+// Every packet of a file in the order it holds them: stream, times and bytes.
+using Packets = std::vector<std::tuple<int, std::int64_t, std::int64_t, std::vector<std::uint8_t>>>;
+Packets packets_of(const std::string& path) {
+    AVFormatContext* opened = nullptr;
+    EXPECT_EQ(avformat_open_input(&opened, path.c_str(), nullptr, nullptr), 0) << path;
+    const InputContextPtr file(opened);
+    const PacketPtr packet = allocate_packet();
+    Packets packets;
+    while (opened != nullptr && av_read_frame(opened, packet.get()) >= 0) {
+        packets.emplace_back(packet->stream_index, packet->pts, packet->dts,
+                             std::vector<std::uint8_t>(packet->data, packet->data + packet->size));
+        av_packet_unref(packet.get());
+    }
+    return packets;
+}
+
+// What a job wrote (the file's packets) and what it said while running.
+struct JobResult {
+    Packets packets;
+    std::vector<std::int64_t> counts;  // on_frame's, in order
+    std::string failure;               // the MediaError's text, if it threw one
+};
+
+JobResult run_job(const std::string& input, const std::string& output, bool overlap, bool strict) {
+    JobRequest request;
+    request.settings.mode = MODE_SBS_TO_AB;
+    request.encoding.codec = "ffv1";
+    request.overlap_stages = overlap;
+    request.input.video_stream = 0;
+    request.input.strict = strict;
+    JobResult result;
+    try {
+        ConvertJob job(input, request);
+        job.open_output(*find_output_format(output), output, output);
+        const std::int64_t written = job.run([&result](std::int64_t count) { result.counts.push_back(count); });
+        EXPECT_EQ(written, static_cast<std::int64_t>(result.counts.size()));
+        job.finish();
+    } catch (const MediaError& error) {
+        result.failure = error.what();
+        return result;
+    }
+    result.packets = packets_of(output);
+    return result;
+}
+
+// Overlapped, the stages hand on every frame once and in order, with the
+// carried stream's packets in their places: the output is the one the
+// stages give in turn, packet for packet. 40 frames take the pool of
+// pictures round more than twice.
+TEST(ConvertJob, OverlappedStagesWriteWhatTheStagesInTurnWrite) {
+    TempFolder folder;
+    const std::string input = folder.file("two.mkv");
+    write_two_videos(input, 40);
+    const JobResult in_turn = run_job(input, folder.file("in_turn.mkv"), false, false);
+    const JobResult overlapped = run_job(input, folder.file("overlapped.mkv"), true, false);
+    ASSERT_EQ(in_turn.failure, "");
+    ASSERT_EQ(overlapped.failure, "");
+    ASSERT_EQ(in_turn.counts.size(), 40u);
+    EXPECT_EQ(overlapped.counts, in_turn.counts);
+    int carried = 0;
+    for (const auto& packet : in_turn.packets) {
+        carried += std::get<0>(packet) == 1 ? 1 : 0;
+    }
+    EXPECT_EQ(carried, 16);
+    ASSERT_EQ(overlapped.packets.size(), in_turn.packets.size());
+    for (std::size_t i = 0; i < in_turn.packets.size(); ++i) {
+        ASSERT_EQ(overlapped.packets[i], in_turn.packets[i]) << "packet " << i;
+    }
+}
+
+// Damage in strict mode part way: the frames before it are written, in turn
+// or overlapped, then the same error ends the job.
+TEST(ConvertJob, AFailurePartWayComesAfterTheFramesBeforeIt) {
+    TempFolder folder;
+    const std::string input = folder.file("cut.mkv");
+    write_two_videos(input, 30);
+    std::filesystem::resize_file(input, std::filesystem::file_size(input) * 2 / 3);
+    const JobResult in_turn = run_job(input, folder.file("in_turn.mkv"), false, true);
+    const JobResult overlapped = run_job(input, folder.file("overlapped.mkv"), true, true);
+    EXPECT_NE(in_turn.failure.find("is damaged"), std::string::npos) << in_turn.failure;
+    EXPECT_EQ(overlapped.failure, in_turn.failure);
+    EXPECT_FALSE(in_turn.counts.empty());
+    EXPECT_EQ(overlapped.counts, in_turn.counts);
+}
+
+// A stop requested while the stages overlap ends the run with Interrupted,
+// the threads joined, whichever stage sees it first.
+TEST(ConvertJob, AStopRequestEndsAnOverlappedRun) {
+    TempFolder folder;
+    const std::string input = folder.file("two.mkv");
+    write_two_videos(input, 40);
+    StopRequest stop;
+    JobRequest request;
+    request.encoding.codec = "ffv1";
+    request.input.stop = &stop;
+    ConvertJob job(input, request);
+    const std::string output = folder.file("out.mkv");
+    job.open_output(*find_output_format(output), output, output);
+    try {
+        job.run([&stop](std::int64_t count) {
+            if (count == 5) {
+                stop.request(15);
+            }
+        });
+        FAIL() << "not interrupted";
+    } catch (const Interrupted& interrupted) {
+        EXPECT_EQ(interrupted.reason, 15);
+    }
 }
 
 }  // namespace

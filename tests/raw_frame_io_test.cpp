@@ -1,5 +1,5 @@
 // The frame reader and writer of `ocuvex raw` against the inputs and outputs
-// that break such code: frames straddling mapping windows, files that grow,
+// that break such code: files that start mid-way, grow or shrink,
 // pipes that deliver odd-sized pieces or none yet, short writes, and readers
 // that go away.
 #include "tools/ocuvex/raw_frame_io.h"
@@ -103,24 +103,37 @@ std::vector<std::uint8_t> drain(int fd) {
 
 void make_non_blocking(int fd) { ASSERT_EQ(fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK), 0); }
 
-TEST(FrameReader, MappedFramesStraddleWindowsAndStartAtTheFileOffset) {
-    // Frames of 4100 bytes (no multiple of a page) in windows of two pages:
-    // almost every frame crosses a window's end; the file starts 1000 bytes
-    // into something else and ends half way through a frame.
+TEST(FrameReader, FramesStartAtTheFileOffsetAndLeaveItAfterTheLastOne) {
+    // Frames of 4100 bytes (no multiple of a page); the file starts 1000
+    // bytes into something else and ends half way through a frame.
     constexpr std::size_t kFrame = 4100, kSkip = 1000;
     const auto bytes = numbered_bytes(kSkip + 9 * kFrame + kFrame / 2, 1);
     TempFile file(bytes);
     ASSERT_EQ(lseek(file.fd, kSkip, SEEK_SET), static_cast<off_t>(kSkip));
-    FrameReader reader(file.fd, kFrame, 8192);
+    FrameReader reader(file.fd, kFrame);
 
-    ASSERT_NE(reader.next(), nullptr);
-    // Taken from a mapping: reading would have moved the offset on already.
-    EXPECT_EQ(lseek(file.fd, 0, SEEK_CUR), static_cast<off_t>(kSkip));
+    const std::uint8_t* first = reader.next();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(std::equal(first, first + kFrame, bytes.begin() + kSkip));
+    EXPECT_EQ(lseek(file.fd, 0, SEEK_CUR), static_cast<off_t>(kSkip + kFrame)) << "no frame read ahead";
     const auto rest = read_all(reader, kFrame);
     EXPECT_EQ(rest, std::vector<std::uint8_t>(bytes.begin() + kSkip + kFrame, bytes.end() - kFrame / 2));
     EXPECT_EQ(reader.partial_bytes(), kFrame / 2);
     EXPECT_EQ(reader.error(), 0);
+    EXPECT_FALSE(reader.cut_short());
     EXPECT_EQ(lseek(file.fd, 0, SEEK_CUR), static_cast<off_t>(bytes.size())) << "the offset ends where reading ends";
+}
+
+TEST(FrameReader, AFileTruncatedWhileReadIsCutShort) {
+    constexpr std::size_t kFrame = 4096;
+    TempFile file(numbered_bytes(8 * kFrame, 10));
+    FrameReader reader(file.fd, kFrame);
+    ASSERT_NE(reader.next(), nullptr);
+    ASSERT_NE(reader.next(), nullptr);
+    ASSERT_EQ(ftruncate(file.fd, 3 * kFrame + 10), 0);
+    EXPECT_EQ(read_all(reader, kFrame).size(), kFrame);
+    EXPECT_TRUE(reader.cut_short()) << "its end is not the data's end";
+    EXPECT_EQ(reader.partial_bytes(), 10u);
 }
 
 TEST(FrameReader, FramesAppendedAfterTheStartAreReadToo) {
@@ -284,12 +297,20 @@ TEST(FrameWriter, AReaderThatLeftGivesBrokenPipe) {
     std::signal(SIGPIPE, old_handler);
 }
 
-TEST(FrameBuffer, StartsZeroed) {
-    const MappedRegion buffer = allocate_frame_buffer(5 << 20);
-    ASSERT_NE(buffer.data(), nullptr);
-    EXPECT_EQ(buffer.size(), 5u << 20);
-    for (std::size_t i = 0; i < buffer.size(); i += 4093) {
-        ASSERT_EQ(buffer.data()[i], 0) << i;
+TEST(FrameBuffer, StartsZeroedOnAHugePageBoundaryAndIsWholeToItsLastByte) {
+    for (const std::size_t size : {std::size_t{5} << 20, std::size_t{4} << 20, std::size_t{12345}}) {
+        MappedRegion buffer = allocate_frame_buffer(size);
+        ASSERT_NE(buffer.data(), nullptr);
+        EXPECT_EQ(buffer.size(), size);
+        if (size >= std::size_t{2} << 20) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data()) % (std::size_t{2} << 20), 0u) << size;
+        }
+        for (std::size_t i = 0; i < size; i += 4093) {
+            ASSERT_EQ(buffer.data()[i], 0) << i;
+        }
+        buffer.data()[size - 1] = 1;
+        MappedRegion moved = std::move(buffer);
+        EXPECT_EQ(moved.data()[size - 1], 1);
     }
     EXPECT_EQ(allocate_frame_buffer(0).data(), nullptr);
 }

@@ -32,6 +32,7 @@ namespace {
 // A packing the analysis reads: its name, and the convert mode that reads it
 // (whose left view the eyes are found by, as convert finds them).
 struct Layout {
+    ViewLayout view_layout;  // as --layout names it
     std::string_view name;
     StereoPacking packing;
     std::int32_t mode;
@@ -40,76 +41,14 @@ struct Layout {
 };
 
 constexpr Layout kLayouts[] = {
-    {"side-by-side", StereoPacking::SideBySide, MODE_ALIGNMENT, "the left half", "the right half"},
-    {"above-below", StereoPacking::AboveBelow, MODE_AB_TO_SBS, "the top half", "the bottom half"},
-    {"rows", StereoPacking::Lines, MODE_DEINTERLACE, "the even lines", "the odd lines"},
+    {ViewLayout::SideBySide, "side-by-side", StereoPacking::SideBySide, MODE_ALIGNMENT, "the left half",
+     "the right half"},
+    {ViewLayout::AboveBelow, "above-below", StereoPacking::AboveBelow, MODE_AB_TO_SBS, "the top half",
+     "the bottom half"},
+    {ViewLayout::Rows, "rows", StereoPacking::Lines, MODE_DEINTERLACE, "the even lines", "the odd lines"},
 };
 
-constexpr std::int32_t kDefaultFrames = 48;
-constexpr std::int32_t kMaxFrames = 1000;
 constexpr ProgressUnit kSamples{"sample", "samples/s"};
-
-struct AnalyzeArguments {
-    const Layout* layout = nullptr;  // null: the input's metadata, else side by side
-    PackingChoice packing;           // --half
-    std::int32_t frames = kDefaultFrames;
-    bool swap = false;
-    bool json = false;
-    bool quiet = false;
-    bool help = false;
-    std::string input;
-};
-
-constexpr CommandOption<AnalyzeArguments> kAnalyzeOptions[] = {
-    {{"--layout", "", "NAME",
-      "how INPUT's pictures hold the two views: side-by-side, above-below or rows (the views on alternate "
-      "lines); default what INPUT's stereo metadata says, else side-by-side"},
-     [](AnalyzeArguments& arguments, std::string_view option, std::string_view value) {
-         for (const Layout& layout : kLayouts) {
-             if (value == layout.name) {
-                 arguments.layout = &layout;
-                 return;
-             }
-         }
-         throw UsageError(std::string(option) + ": expected side-by-side, above-below or rows: '" + printable(value) +
-                          "'");
-     }},
-    {{"--frames", "", "N", "frames to measure, spread over the whole of INPUT (default 48, at most 1000)"},
-     [](AnalyzeArguments& arguments, std::string_view option, std::string_view value) {
-         const std::int32_t frames = parse_int32(value, option);
-         if (frames < 1 || frames > kMaxFrames) {
-             throw UsageError(std::string(option) + ": expected 1 to " + std::to_string(kMaxFrames) + ": '" +
-                              std::to_string(frames) + "'");
-         }
-         arguments.frames = frames;
-     }},
-    {{"--swap", "", "",
-      "take the views the other way round (as convert --swap does), on top of what INPUT's stereo metadata says; "
-      "the proposed commands carry it"},
-     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.swap = true; }},
-    {{"--json", "", "", "print every measured number as one JSON object instead of the summary"},
-     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.json = true; }},
-    {{"--quiet", "-q", "", "print the result and errors only (no progress line, no notes)"},
-     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.quiet = true; }},
-    {{"--help", "-h", "", "print this help"},
-     [](AnalyzeArguments& arguments, std::string_view, std::string_view) { arguments.help = true; }},
-};
-
-AnalyzeArguments parse_analyze_arguments(std::span<const std::string_view> args) {
-    AnalyzeArguments parsed;
-    const std::vector<std::string_view> positional = read_arguments(args, "analyze", [&parsed](ArgumentCursor& cursor) {
-        return take_command_option<AnalyzeArguments>(cursor, kAnalyzeOptions, parsed) ||
-               take_command_option<PackingChoice>(cursor, input_packing_options(), parsed.packing);
-    });
-    if (parsed.help) {
-        return parsed;
-    }
-    if (positional.size() != 1) {
-        throw UsageError("analyze: expected one INPUT (try ocuvex analyze --help)");
-    }
-    parsed.input = std::string(positional[0]);
-    return parsed;
-}
 
 // The size of each view of a picture of w x h packed as `packing`.
 FrameSize view_size(StereoPacking packing, std::int32_t w, std::int32_t h) {
@@ -700,16 +639,17 @@ void write_json(const Reading& reading, const AnalysisSummary& s, const Settings
 // something else.
 const Layout& choose_layout(const AnalyzeArguments& arguments, const std::optional<StereoLayout>& declared,
                             const std::string& name, std::string& note) {
-    const Layout* layout = arguments.layout;
+    const Layout* layout = nullptr;
     for (const Layout& known : kLayouts) {
-        if (layout == nullptr && declared && declared->packing == known.packing) {
+        if (arguments.layout ? *arguments.layout == known.view_layout
+                             : layout == nullptr && declared && declared->packing == known.packing) {
             layout = &known;
         }
     }
     const Layout& chosen = layout != nullptr ? *layout : kLayouts[0];
     if (declared && declared->packing != chosen.packing && declared->packing != StereoPacking::Unspecified) {
         note = quoted(name) + " says its pictures are " + layout_text(*declared) + "; they are read as " +
-               std::string(chosen.name) + (arguments.layout != nullptr ? ", as --layout asks" : "");
+               std::string(chosen.name) + (arguments.layout ? ", as --layout asks" : "");
     }
     return chosen;
 }
@@ -796,36 +736,7 @@ void analyze(const AnalyzeArguments& arguments) {
 
 }  // namespace
 
-void write_analyze_help(HelpWriter& out, bool) {
-    out.usage("ocuvex analyze [options] INPUT");
-    out.paragraph(
-        "Measures how the two views of INPUT, a stereo video or picture FFmpeg can read (- reads standard\n"
-        "input), lie against each other, on frames sampled over the whole file (seeking to key frames; a\n"
-        "pipe is decoded through): the vertical offset between the views, which makes viewing hurt, the\n"
-        "range of horizontal disparities (nearest and farthest content, in pixels and in percent of the\n"
-        "view width), and whether one view is turned or scaled against the other, which no offset fixes.\n"
-        "It prints a summary, warnings (turned, scaled, an offset that changes along the file, too deep\n"
-        "for common screens) and the convert commands that level the views, put the nearest content at\n"
-        "the screen and crop the bare edges that leaves. Frames too flat to match (black, a fade) are\n"
-        "counted and left out. The eyes are found as convert finds them: where INPUT's stereo metadata\n"
-        "says, else where its modes take the left view (the left half; an above/below picture's lower\n"
-        "half), --swap on top. The method and its limits: docs/analyze.md.");
-    out.heading("Options");
-    for (const CommandOption<AnalyzeArguments>& option : kAnalyzeOptions) {
-        out.option(option.text);
-    }
-    for (const CommandOption<PackingChoice>& option : input_packing_options()) {
-        out.option(option.text);
-    }
-    out.heading("Examples");
-    out.example("measure a side-by-side film, then run the commands it proposes",
-                "ocuvex analyze film.mkv\n"
-                "ocuvex convert --mode alignment --align-horz 29 --align-vert -6 film.mkv film-aligned.mkv");
-    out.example("every number as JSON, from 100 frames of an above/below clip",
-                "ocuvex analyze --json --frames 100 --layout above-below ab.mp4 > ab.json");
-}
-
-int run_analyze(std::span<const std::string_view> args) {
+int run_analyze_job(std::span<const std::string_view> args) {
     const AnalyzeArguments arguments = parse_analyze_arguments(args);
     if (arguments.help) {
         write_analyze_help(*text_help_writer(stdout), true);

@@ -1,5 +1,7 @@
 #include "tools/ocuvex/commands.h"
 
+#include <cstdio>
+#include <exception>
 #include <string>
 
 #include "tools/ocuvex/help.h"
@@ -24,6 +26,18 @@ constexpr Command kCommands[] = {
 const char* const kToolSummary = "stereoscopic (3-D) frame-layout conversions of videos and pictures";
 
 std::span<const Command> commands() { return kCommands; }
+
+int run_reporting_errors(int (*run)(std::span<const std::string_view> args), std::span<const std::string_view> args) {
+    try {
+        return run(args);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "ocuvex: %s\n", error.what());
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "ocuvex: %s\n", error.what());
+        return 1;
+    }
+}
 
 void write_tool_help(HelpWriter& out) {
     out.usage("ocuvex COMMAND [options]");

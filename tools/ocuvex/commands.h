@@ -1,5 +1,16 @@
 // The subcommands of the ocuvex tool. Each takes the arguments after its
 // name and returns the process exit status.
+//
+// The ocuvex program itself links no FFmpeg library, so that `raw` and
+// `geometry` start as fast as any small program. The commands that need
+// FFmpeg (convert, analyze) run in a second program, ocuvex-media, installed in
+// libexec/ocuvex/ beside the tool's bin/ and found from the running
+// program's own path: ocuvex reads the command's arguments (answering
+// --help and refusing mistakes itself), then replaces itself with
+// `ocuvex-media COMMAND ARGS...` (exec: the same process, streams, signals
+// and exit status). A new FFmpeg command is a row in both programs' tables:
+// commands() here with a run that ends in run_in_media_helper(), and the
+// helper's own in media_main.cpp.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +27,22 @@ class HelpWriter;
 
 int run_raw(std::span<const std::string_view> args);
 int run_geometry(std::span<const std::string_view> args);
+// Reads convert's arguments, then runs the job in ocuvex-media.
 int run_convert(std::span<const std::string_view> args);
+// The job of `ocuvex convert`, in ocuvex-media.
+int run_convert_job(std::span<const std::string_view> args);
+// Reads analyze's arguments, then runs the analysis in ocuvex-media.
 int run_analyze(std::span<const std::string_view> args);
+// The analysis of `ocuvex analyze`, in ocuvex-media.
+int run_analyze_job(std::span<const std::string_view> args);
+
+// Replaces the process with `ocuvex-media COMMAND ARGS...`; returns only
+// when that cannot be done, with exit status 1 after one line saying why.
+int run_in_media_helper(std::string_view command, std::span<const std::string_view> args);
+
+// Runs a command and turns what it throws into one line and an exit status:
+// 2 for a mistake on the command line, 1 for any other failure.
+int run_reporting_errors(int (*run)(std::span<const std::string_view> args), std::span<const std::string_view> args);
 
 // A command's help: its usage, what it does and its options; the settings
 // options too when `with_settings` (the manual lists them once for all).
@@ -52,9 +77,10 @@ struct ConvertArguments {
     std::string codec;
     std::optional<int> crf;
     std::int64_t frame = 0;
-    int video_stream = -1;   // the Nth video stream of INPUT; -1: FFmpeg's choice
-    int frame_rate_num = 0;  // an image sequence's frame rate; 0: the demuxer's default
-    int frame_rate_den = 1;
+    int video_stream = -1;  // the Nth video stream of INPUT; -1: FFmpeg's choice
+    // An image sequence's frame rate as given ("24", "30000/1001", "ntsc"),
+    // read by FFmpeg when the job starts; empty: the demuxer's default.
+    std::string frame_rate;
     bool ignore_stereo_metadata = false;
     PackingChoice packing;  // --half, --output-packing
 };
@@ -63,5 +89,25 @@ struct ConvertArguments {
 ConvertArguments parse_convert_arguments(std::span<const std::string_view> args);
 // The convert command's own options, in the order --help lists them.
 std::span<const CommandOption<ConvertArguments>> convert_options();
+// Refuses a --framerate value. Throws UsageError.
+[[noreturn]] void refuse_frame_rate(std::string_view value);
+
+// What `ocuvex analyze` is asked to do.
+struct AnalyzeArguments {
+    static constexpr std::int32_t kDefaultFrames = 48;
+    static constexpr std::int32_t kMaxFrames = 1000;
+
+    std::optional<ViewLayout> layout;  // none: the input's metadata, else side by side
+    PackingChoice packing;             // --half
+    std::int32_t frames = kDefaultFrames;
+    bool swap = false;
+    bool json = false;
+    bool quiet = false;
+    bool help = false;
+    std::string input;
+};
+
+// Reads the arguments of `ocuvex analyze`. Throws UsageError.
+AnalyzeArguments parse_analyze_arguments(std::span<const std::string_view> args);
 
 }  // namespace ocuvex::cli

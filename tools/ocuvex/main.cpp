@@ -1,6 +1,7 @@
-// ocuvex: stereoscopic frame-layout conversions from the command line.
+// ocuvex: stereoscopic frame-layout conversions from the command line. It
+// links no FFmpeg library; its FFmpeg commands run in ocuvex-media
+// (commands.h).
 #include <cstdio>
-#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -29,15 +30,7 @@ int main(int argc, char** argv) {
     }
     for (const Command& command : commands()) {
         if (args[0] == command.text.name) {
-            try {
-                return command.run(std::span(args).subspan(1));
-            } catch (const UsageError& error) {
-                std::fprintf(stderr, "ocuvex: %s\n", error.what());
-                return 2;
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "ocuvex: %s\n", error.what());
-                return 1;
-            }
+            return run_reporting_errors(command.run, std::span(args).subspan(1));
         }
     }
     std::fprintf(stderr, "ocuvex: unknown command '%s' (try ocuvex --help)\n", ocuvex::printable(args[0]).c_str());

@@ -152,7 +152,7 @@ int run_raw(std::span<const std::string_view> args) {
     FrameWriter writer(STDOUT_FILENO, out_row_bytes * out.h);
 
     while (const std::uint8_t* frame = reader.next()) {
-        // The conversion only reads the source, which may be a read-only mapping of the input file.
+        // The conversion only reads the source; its view type takes writable memory.
         auto* const last_row = const_cast<std::uint8_t*>(frame) + static_cast<std::size_t>(in_row_bytes) * (size.h - 1);
         convert_frame(settings, make_frame_view(last_row, size.w, size.h, -in_row_bytes), dst,
                       parsed.options.coefficients);
@@ -160,6 +160,10 @@ int run_raw(std::span<const std::string_view> args) {
             std::fprintf(stderr, "ocuvex: raw: cannot write to standard output: %s\n", std::strerror(errno));
             return 1;
         }
+    }
+    if (reader.cut_short()) {
+        std::fprintf(stderr, "ocuvex: raw: cannot read standard input: the file was cut short while being read\n");
+        return 1;
     }
     if (reader.error() != 0) {
         std::fprintf(stderr, "ocuvex: raw: cannot read standard input: %s\n", std::strerror(reader.error()));

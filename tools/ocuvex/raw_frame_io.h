@@ -1,9 +1,9 @@
-// Whole frames in and out of `ocuvex raw` at the speed of the pipes and files
-// around it: every buffer is mapped once for the run, a regular file on
-// standard input is mapped and its frames converted where they lie, and each
-// frame goes out in as few system calls as its rows allow. Pipes, terminals,
-// devices and files that refuse mapping are read and written with plain
-// read() and write().
+// Whole frames in and out of `ocuvex raw` at the cost of `cat`, on any
+// machine: frames are read with read() into one buffer allocated for the
+// run (on huge pages where the kernel gives them) and written from another,
+// each frame in as few system calls as its rows allow. Nothing depends on
+// how the host maps pages: a mapped input, faster on one machine, was far
+// slower on a virtual machine whose every freshly mapped page is dear.
 #pragma once
 
 #include <sys/types.h>
@@ -20,7 +20,9 @@ namespace ocuvex::cli {
 class MappedRegion {
   public:
     MappedRegion() = default;
-    MappedRegion(void* data, std::size_t size) : data_(static_cast<std::uint8_t*>(data)), size_(size) {}
+    // `size` bytes at `data`, of a mapping of `mapped` bytes there.
+    MappedRegion(void* data, std::size_t size, std::size_t mapped)
+        : data_(static_cast<std::uint8_t*>(data)), size_(size), mapped_(mapped) {}
     MappedRegion(MappedRegion&& other) noexcept;
     MappedRegion& operator=(MappedRegion&& other) noexcept;
     MappedRegion(const MappedRegion&) = delete;
@@ -33,26 +35,23 @@ class MappedRegion {
   private:
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
+    std::size_t mapped_ = 0;
 };
 
-// `size` bytes of zeros for a run's frames. The pages cost nothing until they
-// are touched, and a frame buffer nobody fills stays untouched. Throws
-// std::runtime_error when the memory cannot be had.
+// `size` bytes of zeros for a run's frames, on 2 MiB pages where the kernel
+// gives them. The pages cost nothing until they are touched, and a frame
+// buffer nobody fills stays untouched. Throws std::runtime_error when the
+// memory cannot be had.
 MappedRegion allocate_frame_buffer(std::size_t size);
 
 // Frames of `frame_bytes` bytes from a file descriptor, from its current
-// offset on. A regular file is mapped `map_window` bytes (at least a frame) at
-// a time; past the whole frames it held when the reader started, the rest (a
-// partial frame, or whatever was appended since) is read like a pipe, so the
-// file offset ends where reading would have left it.
+// offset on, each read into the same buffer; the offset ends after the last
+// frame handed out, where a command after this one expects it.
 class FrameReader {
   public:
-    static constexpr std::size_t kDefaultMapWindow = std::size_t{64} << 20;
-
-    FrameReader(int fd, std::size_t frame_bytes, std::size_t map_window = kDefaultMapWindow);
+    FrameReader(int fd, std::size_t frame_bytes);
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
-    ~FrameReader();
 
     // The next whole frame, valid until the next call; nullptr at the end of
     // the input or on a read error.
@@ -62,26 +61,19 @@ class FrameReader {
     std::size_t partial_bytes() const { return partial_bytes_; }
     // The errno of a failed read, 0 when none failed.
     int error() const { return error_; }
+    // Whether the input, a regular file, was made shorter while it was read
+    // (another process truncated it): its end is not the data's end.
+    bool cut_short() const { return cut_short_; }
 
   private:
-    const std::uint8_t* next_mapped();
-    const std::uint8_t* next_read();
-    void stop_mapping();
-
     int fd_;
     std::size_t frame_bytes_;
-    std::size_t map_window_;
-    MappedRegion buffer_;  // the frame being read, when it is not mapped
-    // The mapped part of a regular file: whole frames from the offset the
-    // reader started at up to map_end_.
-    bool mapping_ = false;
-    off_t position_ = 0;  // of the next frame
-    off_t map_end_ = 0;
-    MappedRegion window_;
-    off_t window_offset_ = 0;
+    MappedRegion buffer_;
+    off_t size_at_start_ = -1;  // of a regular file; -1 for anything else
     bool ended_ = false;
     std::size_t partial_bytes_ = 0;
     int error_ = 0;
+    bool cut_short_ = false;
 };
 
 // Frames to a file descriptor, written whole: one write() for rows that lie
