@@ -178,7 +178,8 @@ void Demuxer::read_what_the_container_says() {
 std::int64_t Demuxer::start_time() const { return format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0; }
 
 bool Demuxer::is_carried_stream(int index) const {
-    return !video_only_ && index != video_index_ && format_->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT;
+    return !video_only_ && index != video_index_ &&
+           format_->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT;
 }
 
 bool Demuxer::seekable() const { return format_->pb != nullptr && (format_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0; }

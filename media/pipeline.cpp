@@ -237,8 +237,7 @@ struct Outcome {
 // the first failure, its own or one passed on, it stops the other threads.
 // The decoded frames' times are in `time_base`.
 void write_output(const JobStages& stages, AVRational time_base, PicturePool& pool, Handoff<Decoded>& decoded,
-                  Handoff<Converted>& converted, const std::function<void(std::int64_t)>& on_frame,
-                  Outcome& outcome) {
+                  Handoff<Converted>& converted, const std::function<void(std::int64_t)>& on_frame, Outcome& outcome) {
     try {
         while (Converted* event = converted.take()) {
             switch (event->kind) {
