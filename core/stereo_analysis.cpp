@@ -570,4 +570,26 @@ void PairAnalyzer::gather_statistics() {
     }
 }
 
+FrameSize view_size(ViewLayout layout, std::int32_t w, std::int32_t h) {
+    return layout == ViewLayout::SideBySide ? FrameSize{w / 2, h} : FrameSize{w, h / 2};
+}
+
+std::array<LumaView, 2> view_places(const LumaView& picture, ViewLayout layout) {
+    const FrameSize view = view_size(layout, picture.w, picture.h);
+    const std::int32_t pitch = picture.pitch;
+    const auto at = [&picture, &view](std::int32_t x, std::int32_t y) {
+        return view.w > 0 && view.h > 0 ? picture.data + (static_cast<std::ptrdiff_t>(y) * picture.pitch) + x
+                                        : picture.data;
+    };
+    switch (layout) {
+    case ViewLayout::AboveBelow:
+        return {LumaView{at(0, 0), view.w, view.h, pitch}, LumaView{at(0, picture.h - view.h), view.w, view.h, pitch}};
+    case ViewLayout::Rows:
+        return {LumaView{at(0, picture.h % 2 != 0 ? 2 : 0), view.w, view.h, 2 * pitch},
+                LumaView{at(0, 1), view.w, view.h, 2 * pitch}};
+    default:
+        return {LumaView{at(0, 0), view.w, view.h, pitch}, LumaView{at(view.w, 0), view.w, view.h, pitch}};
+    }
+}
+
 }  // namespace ocuvex

@@ -14,9 +14,12 @@
 //   3. Once: summarize(), then propose_settings() (analysis_proposal.h).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "core/display_aspect.h"
 
 namespace ocuvex {
 
@@ -29,6 +32,17 @@ struct LumaView {
     std::int32_t h = 0;
     std::int32_t pitch = 0;
 };
+
+// The size of each view of a w x h picture that holds two as `layout`
+// (SideBySide, AboveBelow or Rows).
+FrameSize view_size(ViewLayout layout, std::int32_t w, std::int32_t h);
+
+// The two places of a picture's luma that hold the views, first and second,
+// as the conversions pair them: an odd last column, or an above/below
+// picture's odd middle line, belongs to neither; views on alternate lines
+// pair each odd line with the even line above it (below it when the height
+// is odd, whose top line belongs to neither view).
+std::array<LumaView, 2> view_places(const LumaView& picture, ViewLayout layout);
 
 // How far the search looks, at the size the analyzer was made for.
 struct AnalysisOptions {

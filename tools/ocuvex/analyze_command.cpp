@@ -20,6 +20,7 @@
 #include "media/stereo_metadata.h"
 #include "tools/ocuvex/commands.h"
 #include "tools/ocuvex/help.h"
+#include "tools/ocuvex/json_writer.h"
 #include "tools/ocuvex/progress.h"
 #include "tools/ocuvex/settings_options.h"
 
@@ -49,34 +50,6 @@ constexpr Layout kLayouts[] = {
 };
 
 constexpr ProgressUnit kSamples{"sample", "samples/s"};
-
-// The size of each view of a picture of w x h packed as `packing`.
-FrameSize view_size(StereoPacking packing, std::int32_t w, std::int32_t h) {
-    return packing == StereoPacking::SideBySide ? FrameSize{w / 2, h} : FrameSize{w, h / 2};
-}
-
-// The two places of a picture's luma that hold the views, first and second,
-// as the conversions pair them: an odd last column, or an above/below
-// picture's odd middle line, belongs to neither; views on alternate lines
-// pair each odd line with the even line above it (below it when the height
-// is odd, whose top line belongs to neither view).
-std::array<LumaView, 2> view_places(const LumaView& picture, StereoPacking packing) {
-    const FrameSize view = view_size(packing, picture.w, picture.h);
-    const std::int32_t pitch = picture.pitch;
-    const auto at = [&picture, &view](std::int32_t x, std::int32_t y) {
-        return view.w > 0 && view.h > 0 ? picture.data + static_cast<std::ptrdiff_t>(y) * picture.pitch + x
-                                        : picture.data;
-    };
-    switch (packing) {
-    case StereoPacking::AboveBelow:
-        return {LumaView{at(0, 0), view.w, view.h, pitch}, LumaView{at(0, picture.h - view.h), view.w, view.h, pitch}};
-    case StereoPacking::Lines:
-        return {LumaView{at(0, picture.h % 2 != 0 ? 2 : 0), view.w, view.h, 2 * pitch},
-                LumaView{at(0, 1), view.w, view.h, 2 * pitch}};
-    default:
-        return {LumaView{at(0, 0), view.w, view.h, pitch}, LumaView{at(view.w, 0), view.w, view.h, pitch}};
-    }
-}
 
 // The measurements of the samples, kept until the sampler has said which
 // stand (decoding through, it thins them out); their matches are copied
@@ -120,101 +93,6 @@ class SampledMeasurements {
     };
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
-};
-
-// One JSON text, written in order: names and values, objects and arrays.
-class JsonWriter {
-  public:
-    void begin_object(std::string_view name = {}) { open(name, '{'); }
-    void end_object() { close('}'); }
-    void begin_array(std::string_view name = {}) { open(name, '['); }
-    void end_array() { close(']'); }
-    void integer(std::string_view name, std::int64_t value) { put(name, std::to_string(value)); }
-    void boolean(std::string_view name, bool value) { put(name, value ? "true" : "false"); }
-    void number(std::string_view name, double value) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.6g", value);
-        put(name, std::isfinite(value) ? text : "null");
-    }
-    void string(std::string_view name, std::string_view value) { put(name, quote(value)); }
-    const std::string& text() const { return text_; }
-
-  private:
-    void item(std::string_view name) {
-        if (!first_) {
-            text_ += ',';
-        }
-        first_ = false;
-        if (!name.empty()) {
-            text_ += quote(name) + ':';
-        }
-    }
-    void open(std::string_view name, char bracket) {
-        item(name);
-        text_ += bracket;
-        first_ = true;
-    }
-    void close(char bracket) {
-        text_ += bracket;
-        first_ = false;
-    }
-    void put(std::string_view name, const std::string& value) {
-        item(name);
-        text_ += value;
-    }
-    // A JSON string: quotes, backslashes and control characters escaped,
-    // bytes that are not UTF-8 (a file name can hold any) as U+FFFD.
-    static std::string quote(std::string_view text) {
-        std::string out = "\"";
-        for (std::size_t i = 0; i < text.size();) {
-            const auto byte = static_cast<unsigned char>(text[i]);
-            if (byte == '"' || byte == '\\') {
-                out += {'\\', static_cast<char>(byte)};
-            } else if (byte < 0x20 || byte == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else if (byte >= 0x80) {
-                const std::size_t length = utf8_length(text.substr(i));
-                if (length == 0) {
-                    out += "\\ufffd";
-                    ++i;
-                } else {
-                    out += text.substr(i, length);
-                    i += length;
-                }
-                continue;
-            } else {
-                out += static_cast<char>(byte);
-            }
-            ++i;
-        }
-        return out + "\"";
-    }
-    // The length of the well-formed UTF-8 sequence `text` starts with, 0 if none.
-    static std::size_t utf8_length(std::string_view text) {
-        const auto at = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-        const unsigned char lead = at(0);
-        const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-        if (length == 0 || length > text.size()) {
-            return 0;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            if ((at(i) & 0xC0) != 0x80) {
-                return 0;
-            }
-        }
-        // Neither overlong, nor a surrogate, nor beyond U+10FFFF.
-        const unsigned char second = at(1);
-        if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
-            (lead == 0xF4 && second >= 0x90)) {
-            return 0;
-        }
-        return length;
-    }
-
-    std::string text_;
-    bool first_ = true;
 };
 
 // A word the shell reads back as `text`: as it is when it holds nothing the
@@ -687,7 +565,7 @@ void analyze(const AnalyzeArguments& arguments) {
         std::fprintf(stderr, "ocuvex: note: %s\n", note.c_str());
     }
 
-    const FrameSize view = view_size(reading.layout->packing, reading.width, reading.height);
+    const FrameSize view = view_size(reading.layout->view_layout, reading.width, reading.height);
     PairAnalyzer analyzer(view.w, view.h);
     SampledMeasurements measurements(arguments.frames);
     LumaReader luma;
@@ -702,7 +580,7 @@ void analyze(const AnalyzeArguments& arguments) {
         if (sample.picture == nullptr) {
             break;
         }
-        const std::array<LumaView, 2> places = view_places(luma.luma(sample.picture), reading.layout->packing);
+        const std::array<LumaView, 2> places = view_places(luma.luma(sample.picture), reading.layout->view_layout);
         const LumaView& left = places[reading.left_eye_first ? 0 : 1];
         const LumaView& right = places[reading.left_eye_first ? 1 : 0];
         measurements.add(analyzer.measure(left, right), sample.seconds, sample.position, sampler);

@@ -13,6 +13,7 @@
 #include "core/settings_fields.h"
 #include "tools/ocuvex/commands.h"
 #include "tools/ocuvex/help.h"
+#include "tools/ocuvex/json_writer.h"
 #include "tools/ocuvex/raw_frame_io.h"
 #include "tools/ocuvex/settings_options.h"
 
@@ -86,18 +87,24 @@ void write_options_help(HelpWriter& out, bool with_settings, bool aspect) {
     }
 }
 
-// "\"aspect\":{...}": how the output displays (the anaglyph has no packing: null).
-std::string aspect_json(const DisplayAspect& a) {
-    const auto text = [](const std::string& value) { return "\"" + value + "\""; };
-    return "\"aspect\":{\"input_layout\":" + text(layout_name(a.input_layout)) +
-           ",\"input_packing\":" + text(packing_name(a.input_packing)) +
-           ",\"view_aspect\":" + text(ratio_text(a.view_aspect)) +
-           ",\"output_layout\":" + text(layout_name(a.output_layout)) + ",\"output_packing\":" +
-           (a.output_layout == ViewLayout::Single ? std::string("null") : text(packing_name(a.output_packing))) +
-           ",\"width\":" + std::to_string(a.size.w) + ",\"height\":" + std::to_string(a.size.h) +
-           ",\"squeezed\":" + (a.squeezed ? "true" : "false") +
-           ",\"sample_aspect\":" + text(ratio_text(a.sample_aspect)) +
-           ",\"display_aspect\":" + text(ratio_text(a.frame_aspect)) + "}";
+// "aspect": how the output displays (the anaglyph has no packing: null).
+void write_aspect(JsonWriter& json, const DisplayAspect& a) {
+    json.begin_object("aspect");
+    json.string("input_layout", layout_name(a.input_layout));
+    json.string("input_packing", packing_name(a.input_packing));
+    json.string("view_aspect", ratio_text(a.view_aspect));
+    json.string("output_layout", layout_name(a.output_layout));
+    if (a.output_layout == ViewLayout::Single) {
+        json.null("output_packing");
+    } else {
+        json.string("output_packing", packing_name(a.output_packing));
+    }
+    json.integer("width", a.size.w);
+    json.integer("height", a.size.h);
+    json.boolean("squeezed", a.squeezed);
+    json.string("sample_aspect", ratio_text(a.sample_aspect));
+    json.string("display_aspect", ratio_text(a.frame_aspect));
+    json.end_object();
 }
 
 }  // namespace
@@ -190,13 +197,19 @@ int run_geometry(std::span<const std::string_view> args) {
     const OutputGeometry out = compute_output_geometry(s, parsed.size.w, parsed.size.h);
     report_corrections(parsed.options.settings, s, parsed.size);
     const DisplayAspect aspect = display_aspect(s, parsed.size, {out.w, out.h}, parsed.sample_aspect, parsed.packing);
-    std::string json = "{\"width\":" + std::to_string(out.w) + ",\"height\":" + std::to_string(out.h) +
-                       ",\"pitch\":" + std::to_string(out.pitch) + ",\"settings\":{";
+    JsonWriter json;
+    json.begin_object();
+    json.integer("width", out.w);
+    json.integer("height", out.h);
+    json.integer("pitch", out.pitch);
+    json.begin_object("settings");
     for (const SettingsField& field : kSettingsFields) {
-        json += (&field == kSettingsFields.data() ? "\"" : ",\"") + std::string(field.name) +
-                "\":" + std::to_string(field_value(field, s));
+        json.integer(field.name, field_value(field, s));
     }
-    std::printf("%s},%s}\n", json.c_str(), aspect_json(aspect).c_str());
+    json.end_object();
+    write_aspect(json, aspect);
+    json.end_object();
+    std::printf("%s\n", json.text().c_str());
     return 0;
 }
 
