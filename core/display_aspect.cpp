@@ -1,7 +1,6 @@
 #include "core/display_aspect.h"
 
 #include <algorithm>
-#include <compare>
 #include <numeric>
 
 namespace ocuvex {
@@ -17,7 +16,7 @@ struct WideProduct {
     std::uint64_t high;
     std::uint64_t low;
 
-    auto operator<=>(const WideProduct&) const = default;
+    bool operator>(const WideProduct& other) const { return high != other.high ? high > other.high : low > other.low; }
 };
 
 WideProduct wide_product(std::uint64_t a, std::uint64_t b) {
