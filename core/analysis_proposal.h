@@ -9,7 +9,7 @@
 
 #include "core/analysis_summary.h"
 #include "core/copy_plan.h"
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "core/filter_settings.h"
 
 namespace ocuvex {

@@ -19,7 +19,7 @@
 #include <span>
 #include <vector>
 
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 
 namespace ocuvex {
 

@@ -25,7 +25,7 @@
 #include <string>
 
 #include "core/anaglyph.h"
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "core/filter_settings.h"
 #include "media/conversion.h"
 #include "media/input.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <span>
 
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "media/libav_compat.h"
 #include "media/picture_planes.h"
 

@@ -1,6 +1,6 @@
 #include "media/stereo_metadata.h"
 
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "core/printable.h"
 #include "media/libav_compat.h"
 

@@ -12,7 +12,7 @@ extern "C" {
 #include <random>
 #include <string>
 
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "core/output_geometry.h"
 #include "media/stereo_metadata.h"
 

@@ -13,7 +13,7 @@
 
 #include "core/analysis_proposal.h"
 #include "core/analysis_summary.h"
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "core/output_geometry.h"
 #include "core/stereo_analysis.h"
 #include "media/frame_sampler.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "core/frame_conversion.h"
 #include "core/output_geometry.h"
 #include "core/settings_fields.h"

@@ -14,7 +14,7 @@
 
 #include "core/anaglyph.h"
 #include "core/copy_plan.h"
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 #include "core/filter_settings.h"
 #include "core/printable.h"
 #include "core/settings_fields.h"

@@ -1,4 +1,4 @@
-#include "core/display_aspect.h"
+#include "core/display_shape.h"
 
 #include <gtest/gtest.h>
 
