@@ -16,27 +16,25 @@ InputOptions stopped_by(const InputOptions& options, const StopRequest& stop) {
 
 }  // namespace
 
-ConvertJob::ConvertJob(const std::string& input_path, const JobRequest& request)
+ConvertJob::ConvertJob(const JobRequest& request,
+                       const std::function<std::unique_ptr<Input>(const InputOptions&)>& open_input)
     : stop_(request.input.stop),
       input_stop_(request.input.stop),
       encoding_(request.encoding),
       max_frames_(request.max_frames),
       overlap_stages_(request.overlap_stages),
       coefficients_(request.coefficients),
-      input_(std::make_unique<Input>(input_path, stopped_by(request.input, input_stop_))) {
+      input_(open_input(stopped_by(request.input, input_stop_))) {
     read_settings(request);
 }
 
+ConvertJob::ConvertJob(const std::string& input_path, const JobRequest& request)
+    : ConvertJob(request,
+                 [&input_path](const InputOptions& options) { return std::make_unique<Input>(input_path, options); }) {}
+
 ConvertJob::ConvertJob(AVIOContext* io, const std::string& name, const JobRequest& request)
-    : stop_(request.input.stop),
-      input_stop_(request.input.stop),
-      encoding_(request.encoding),
-      max_frames_(request.max_frames),
-      overlap_stages_(request.overlap_stages),
-      coefficients_(request.coefficients),
-      input_(std::make_unique<Input>(io, name, stopped_by(request.input, input_stop_))) {
-    read_settings(request);
-}
+    : ConvertJob(request,
+                 [io, &name](const InputOptions& options) { return std::make_unique<Input>(io, name, options); }) {}
 
 ConvertJob::~ConvertJob() = default;
 

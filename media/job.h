@@ -108,6 +108,9 @@ class ConvertJob {
     std::int64_t frames_dropped() const;
 
   private:
+    // The input made by `open_input` with the request's options, its stop
+    // request the job's own.
+    ConvertJob(const JobRequest& request, const std::function<std::unique_ptr<Input>(const InputOptions&)>& open_input);
     void read_settings(const JobRequest& request);
 
     const StopRequest* stop_;
