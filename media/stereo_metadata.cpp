@@ -12,17 +12,8 @@ namespace ocuvex::media {
 
 namespace {
 
-// The packing each mode reads its input as, in the core's words.
-StereoPacking input_packing(std::int32_t mode) {
-    switch (input_layout(mode)) {
-    case ViewLayout::AboveBelow:
-        return StereoPacking::AboveBelow;
-    case ViewLayout::Rows:
-        return StereoPacking::Lines;
-    default:
-        return StereoPacking::SideBySide;
-    }
-}
+// The packing each mode reads its input as.
+StereoPacking input_packing(std::int32_t mode) { return stereo_packing(input_layout(mode)); }
 
 const char* packing_text(StereoPacking packing) {
     switch (packing) {
@@ -93,6 +84,20 @@ AVFieldOrder other_field_first(AVFieldOrder order) {
 }
 
 }  // namespace
+
+StereoPacking stereo_packing(ViewLayout layout) {
+    switch (layout) {
+    case ViewLayout::AboveBelow:
+        return StereoPacking::AboveBelow;
+    case ViewLayout::Rows:
+        return StereoPacking::Lines;
+    case ViewLayout::Single:
+        return StereoPacking::Anaglyph;
+    case ViewLayout::SideBySide:
+        break;
+    }
+    return StereoPacking::SideBySide;
+}
 
 bool left_view_taken_first(StereoPacking packing, std::int32_t h) {
     switch (packing) {

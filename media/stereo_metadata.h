@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/copy_plan.h"
+#include "core/display_shape.h"
 #include "core/filter_settings.h"
 
 extern "C" {
@@ -45,6 +46,9 @@ std::optional<StereoLayout> declared_stereo_layout(const AVStream* stream);
 
 // "side-by-side, left eye in the left half", for messages.
 std::string layout_text(const StereoLayout& layout);
+// The packing of the core's layout of two views (the anaglyph's one picture:
+// Anaglyph).
+StereoPacking stereo_packing(ViewLayout layout);
 
 // Whether the conversions that read `packing` take their left view from its
 // first place (the left half, the top half, the top line's parity) in a

@@ -30,23 +30,23 @@ using namespace ocuvex::media;
 
 namespace {
 
-// A packing the analysis reads: its name, and the convert mode that reads it
-// (whose left view the eyes are found by, as convert finds them).
+// A packing the analysis reads (named as --layout and layout_name() name
+// it), and the convert mode that reads it (whose left view the eyes are
+// found by, as convert finds them).
 struct Layout {
-    ViewLayout view_layout;  // as --layout names it
-    std::string_view name;
-    StereoPacking packing;
+    ViewLayout view_layout;
     std::int32_t mode;
     const char* first_place;  // where the packing's first view lies
     const char* second_place;
+
+    std::string_view name() const { return layout_name(view_layout); }
+    StereoPacking packing() const { return stereo_packing(view_layout); }
 };
 
 constexpr Layout kLayouts[] = {
-    {ViewLayout::SideBySide, "side-by-side", StereoPacking::SideBySide, MODE_ALIGNMENT, "the left half",
-     "the right half"},
-    {ViewLayout::AboveBelow, "above-below", StereoPacking::AboveBelow, MODE_AB_TO_SBS, "the top half",
-     "the bottom half"},
-    {ViewLayout::Rows, "rows", StereoPacking::Lines, MODE_DEINTERLACE, "the even lines", "the odd lines"},
+    {ViewLayout::SideBySide, MODE_ALIGNMENT, "the left half", "the right half"},
+    {ViewLayout::AboveBelow, MODE_AB_TO_SBS, "the top half", "the bottom half"},
+    {ViewLayout::Rows, MODE_DEINTERLACE, "the even lines", "the odd lines"},
 };
 
 constexpr ProgressUnit kSamples{"sample", "samples/s"};
@@ -213,7 +213,7 @@ std::vector<ProposedCommand> proposed_commands(const Reading& reading, const Set
         return std::string(dashed ? " -- " : " ") + shell_word(in) + " " + shell_word(out);
     };
     std::string source = reading.input;
-    if (reading.layout->packing != StereoPacking::SideBySide) {
+    if (reading.layout->packing() != StereoPacking::SideBySide) {
         // The alignment reads side-by-side frames.
         commands.push_back({"put the views side by side", std::string("ocuvex convert --mode ") +
                                                               mode_name(reading.layout->mode) + files(source, packed)});
@@ -256,7 +256,7 @@ std::vector<ProposedCommand> proposed_commands(const Reading& reading, const Set
 
 std::string layout_sentence(const Reading& reading) {
     const Layout& layout = *reading.layout;
-    return std::string(layout.name) + ", left eye in " +
+    return std::string(layout.name()) + ", left eye in " +
            (reading.left_eye_first ? layout.first_place : layout.second_place);
 }
 
@@ -389,7 +389,7 @@ void write_json(const Reading& reading, const AnalysisSummary& s, const Settings
     json.string("input", reading.input);
     json.integer("width", reading.width);
     json.integer("height", reading.height);
-    json.string("layout", reading.layout->name);
+    json.string("layout", reading.layout->name());
     json.string("left_eye", reading.left_eye_first ? reading.layout->first_place : reading.layout->second_place);
     json.boolean("swap", reading.swap);
     json.string("sampling", method_name(reading.method));
@@ -456,9 +456,9 @@ void write_json(const Reading& reading, const AnalysisSummary& s, const Settings
     json.begin_object("proposal");
     json.boolean("measured", p.measured);
     json.integer("source_width",
-                 reading.layout->packing == StereoPacking::SideBySide ? reading.width : 2 * reading.width);
+                 reading.layout->packing() == StereoPacking::SideBySide ? reading.width : 2 * reading.width);
     json.integer("source_height",
-                 reading.layout->packing == StereoPacking::SideBySide ? reading.height : reading.height / 2);
+                 reading.layout->packing() == StereoPacking::SideBySide ? reading.height : reading.height / 2);
     json.boolean("needs_alignment", p.needs_alignment);
     json.integer("align_horz", p.alignment.align_horz);
     json.integer("align_vert", p.alignment.align_vert);
@@ -520,14 +520,14 @@ const Layout& choose_layout(const AnalyzeArguments& arguments, const std::option
     const Layout* layout = nullptr;
     for (const Layout& known : kLayouts) {
         if (arguments.layout ? *arguments.layout == known.view_layout
-                             : layout == nullptr && declared && declared->packing == known.packing) {
+                             : layout == nullptr && declared && declared->packing == known.packing()) {
             layout = &known;
         }
     }
     const Layout& chosen = layout != nullptr ? *layout : kLayouts[0];
-    if (declared && declared->packing != chosen.packing && declared->packing != StereoPacking::Unspecified) {
+    if (declared && declared->packing != chosen.packing() && declared->packing != StereoPacking::Unspecified) {
         note = quoted(name) + " says its pictures are " + layout_text(*declared) + "; they are read as " +
-               std::string(chosen.name) + (arguments.layout ? ", as --layout asks" : "");
+               std::string(chosen.name()) + (arguments.layout ? ", as --layout asks" : "");
     }
     return chosen;
 }
@@ -550,8 +550,8 @@ void analyze(const AnalyzeArguments& arguments) {
     // the metadata says so, and again by --swap.
     const StereoReading stereo = read_stereo_layout(reading.layout->mode, reading.height, declared, sampler.name());
     const bool swapped = stereo.metadata_swap != arguments.swap;
-    reading.left_eye_first = left_view_taken_first(reading.layout->packing, reading.height) != swapped;
-    reading.eyes_by_convention = !declared || declared->packing != reading.layout->packing;
+    reading.left_eye_first = left_view_taken_first(reading.layout->packing(), reading.height) != swapped;
+    reading.eyes_by_convention = !declared || declared->packing != reading.layout->packing();
     // How the views display, as convert reads them.
     FilterSettings reader = default_settings();
     reader.mode = reading.layout->mode;
@@ -596,7 +596,7 @@ void analyze(const AnalyzeArguments& arguments) {
     const AnalysisSummary summary = accumulator.summarize();
     // The alignment reads side-by-side frames: other packings are put side
     // by side first (ab-to-sbs, deinterlace), the left eye then on the left.
-    const bool side_by_side = reading.layout->packing == StereoPacking::SideBySide;
+    const bool side_by_side = reading.layout->packing() == StereoPacking::SideBySide;
     const FrameSize frame =
         side_by_side ? FrameSize{reading.width, reading.height} : FrameSize{2 * reading.width, reading.height / 2};
     // Side by side, the alignment reads INPUT's own halves (--swap moves
